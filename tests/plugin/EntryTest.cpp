@@ -1,0 +1,5 @@
+#include "plugin/SAMIContainer.h"
+
+#include <gtest/gtest.h>
+
+TEST(PluginEntry, Placeholder) { SUCCEED(); }
