@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Command two: installs what is missing, builds, and runs the whole suite: the plain build,
+# again under AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, and each fuzz harness for a short bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=${KESTREL_JOBS:-2}
+
+echo "== format"
+git ls-files -co --exclude-standard -- '*.h' '*.cpp' | xargs clang-format --dry-run -Werror
+
+echo "== build and test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== address and undefined-behaviour sanitizers"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DKESTREL_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== thread sanitizer (concurrency tests)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=thread \
+  -DKESTREL_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target kestrel_sami kestrel_unit_tests kestrel_host_tests
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Concurrency
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz harnesses (short runs from the seed corpora)"
+  scripts/fuzz.sh short
+fi
