@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace Kestrel {
@@ -22,20 +23,29 @@ public:
   using EntryList = std::vector<MediaChunk*>;
 
   SubtitleParserTemplate();
+  SubtitleParserTemplate(const SubtitleParserTemplate&) = delete;
+  SubtitleParserTemplate& operator=(const SubtitleParserTemplate&) = delete;
+  /// Releases the entries still stored (a program never closed) and deletes the streams
+  /// the engine was never given; announced streams are the engine's.
   ~SubtitleParserTemplate() override;
 
-  BufferString getLocation() override;                    // slot 6
+  BufferString getLocation() override;                    // slot 6: a copy; no lock
   int32_t reserved9() override;                           // slot 9: 0
-  NodeList<unsigned long long> getProgramIds() override;  // slot 10
+  NodeList<unsigned long long> getProgramIds() override;  // slot 10: the one program
   BufferString reserved11(int32_t a, int32_t b) override; // slot 11: empty
-  int32_t selectProgram(uint64_t programId) override;     // slot 12
-  int32_t closeProgram(bool keep) override;               // slot 13
-  int32_t getSourceSize(uint64_t* size) override;         // slot 14
-  bool reserved20(int32_t value) override;                // slot 20: false
+  /// Slot 12: announces every stream (addStream) and selects one, preferring the viewer's
+  /// language. Failure for another program or before attach.
+  int32_t selectProgram(uint64_t programId) override;
+  /// Slot 13: with false, releases every entry and reports each stream gone; true does
+  /// nothing.
+  int32_t closeProgram(bool keep) override;
+  int32_t getSourceSize(uint64_t* size) override; // slot 14: size of the file at location
+  bool reserved20(int32_t value) override;        // slot 20: false
 
   /// For the format parser, while it holds the container lock: sorts entries by start
-  /// (in place), creates the track's stream and records it. False (nothing created, the
-  /// entries stay the caller's) when no host is attached.
+  /// (in place), creates the track's stream and records it; the container owns the entries
+  /// from here. False (nothing created, the entries stay the caller's) when no host is
+  /// attached.
   bool createStream(EntryList& entries, const BufferString& name, const BufferString& language,
                     const BufferString& region);
 
@@ -52,6 +62,14 @@ protected:
   BufferString preferredLanguage_;
   uint64_t programId_ = UINT64_MAX;
   MediaBufferAllocator* chunkAllocator_;
+  std::set<uint64_t> announced_; // streams given to the engine with addStream
+
+private:
+  /// Empties the stream's list and releases the entries it held.
+  void releaseEntries(OverlayStream& stream);
+  /// Drops a stream from the store: its entries are released, and it is deleted unless the
+  /// engine holds it.
+  void retireStream(uint64_t streamId, OverlayStream* stream);
 };
 
 } // namespace Kestrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "container/SubtitleParserTemplate.h"
+#include "kestrel/BufferString.h"
+#include "kestrel/Properties.h"
+#include "kestrel/StreamFormat.h"
+#include "kestrel/StreamInterface.h"
+
+#include <cstdint>
+
+namespace Kestrel {
+
+/// One track of the container as the engine reads it: hands out a fresh copy of the next
+/// entry once the media clock is within 500 ms of its start, forwards or backwards by the
+/// sign of the rate. Every operation that touches the list, the position or the clock runs
+/// under the container lock, which also guards the list against closeProgram.
+template <class Format>
+class SubtitleParserTemplate<Format>::OverlayStream final : public StreamInterface {
+public:
+  using Container = SubtitleParserTemplate<Format>;
+
+  /// Made only by createStream; entries must be sorted by start. The stream points to the
+  /// entries but never releases them.
+  OverlayStream(Container* owner, uint64_t streamId, const EntryList& sorted,
+                const BufferString& trackName, const BufferString& trackLanguage,
+                const BufferString& trackRegion);
+  ~OverlayStream() override; // slot 0: the engine deletes announced streams
+
+  int32_t reserved1() override; // slot 1: 0
+  bool getDescription(BufferString* nameOut, BufferString* languageOut, BufferString* regionOut,
+                      int32_t ignored) override;   // slot 3: no lock
+  StreamFormat* getFormat() override;              // slot 4
+  ImageProperties* getImageProperties() override;  // slot 5: 640 x 480
+  int32_t reserved6() override;                    // slot 6: 320
+  int32_t setClock(MediaClock* newClock) override; // slot 9: not owned
+  int32_t rewind() override;                       // slot 10
+  int32_t getSeekPoint(int32_t ignored, uint32_t time, uint32_t* point) override;    // slot 11
+  int32_t seekStream(uint32_t time, uint32_t* resultTime, int32_t ignored) override; // slot 12
+  int32_t reserved13() override;                                                     // slot 13: 0
+  int32_t readStream(MediaChunk** chunk) override;                                   // slot 14
+  bool setRate(int32_t newRate) override;                                            // slot 17
+  bool reserved23(int32_t value) override; // slot 23: the container's slot 20
+
+  /// For the container, under its lock: the list it hands to closeProgram's release.
+  EntryList& entryList() { return entries_; }
+  [[nodiscard]] const BufferString& languageCode() const { return language_; }
+  [[nodiscard]] const BufferString& regionCode() const { return region_; }
+  [[nodiscard]] int32_t readPosition() const { return position_; }
+
+private:
+  [[nodiscard]] int32_t entryCount() const { return static_cast<int32_t>(entries_.size()); }
+
+  Container* container_;        // not owned; must outlive the stream's use
+  MediaClock* clock_ = nullptr; // the engine's; not owned
+  StreamFormat format_{};
+  BufferString name_;
+  BufferString language_;
+  BufferString region_;
+  EntryList entries_;    // ascending by start; the chunks are the container's
+  int32_t position_ = 0; // next entry to deliver; -1 or entryCount() when past an end
+  ImageProperties imageProperties_;
+};
+
+} // namespace Kestrel
