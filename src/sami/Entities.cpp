@@ -1,0 +1,263 @@
+#include "sami/Entities.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <optional>
+
+namespace Kestrel {
+namespace {
+
+struct EntityEntry {
+  const char* name;
+  uint32_t codePoint;
+};
+
+// The three entity sets of HTML 4.01, in the order the standard lists them, then "apos",
+// which subtitle authors write although HTML 4.01 lacks it.
+// clang-format off
+constexpr EntityEntry kEntities[] = {
+    // Latin-1 characters
+    {"nbsp", 160}, {"iexcl", 161}, {"cent", 162}, {"pound", 163}, {"curren", 164}, {"yen", 165},
+    {"brvbar", 166}, {"sect", 167}, {"uml", 168}, {"copy", 169}, {"ordf", 170}, {"laquo", 171},
+    {"not", 172}, {"shy", 173}, {"reg", 174}, {"macr", 175}, {"deg", 176}, {"plusmn", 177},
+    {"sup2", 178}, {"sup3", 179}, {"acute", 180}, {"micro", 181}, {"para", 182}, {"middot", 183},
+    {"cedil", 184}, {"sup1", 185}, {"ordm", 186}, {"raquo", 187}, {"frac14", 188}, {"frac12", 189},
+    {"frac34", 190}, {"iquest", 191}, {"Agrave", 192}, {"Aacute", 193}, {"Acirc", 194},
+    {"Atilde", 195}, {"Auml", 196}, {"Aring", 197}, {"AElig", 198}, {"Ccedil", 199},
+    {"Egrave", 200}, {"Eacute", 201}, {"Ecirc", 202}, {"Euml", 203}, {"Igrave", 204},
+    {"Iacute", 205}, {"Icirc", 206}, {"Iuml", 207}, {"ETH", 208}, {"Ntilde", 209}, {"Ograve", 210},
+    {"Oacute", 211}, {"Ocirc", 212}, {"Otilde", 213}, {"Ouml", 214}, {"times", 215},
+    {"Oslash", 216}, {"Ugrave", 217}, {"Uacute", 218}, {"Ucirc", 219}, {"Uuml", 220},
+    {"Yacute", 221}, {"THORN", 222}, {"szlig", 223}, {"agrave", 224}, {"aacute", 225},
+    {"acirc", 226}, {"atilde", 227}, {"auml", 228}, {"aring", 229}, {"aelig", 230}, {"ccedil", 231},
+    {"egrave", 232}, {"eacute", 233}, {"ecirc", 234}, {"euml", 235}, {"igrave", 236},
+    {"iacute", 237}, {"icirc", 238}, {"iuml", 239}, {"eth", 240}, {"ntilde", 241}, {"ograve", 242},
+    {"oacute", 243}, {"ocirc", 244}, {"otilde", 245}, {"ouml", 246}, {"divide", 247},
+    {"oslash", 248}, {"ugrave", 249}, {"uacute", 250}, {"ucirc", 251}, {"uuml", 252},
+    {"yacute", 253}, {"thorn", 254}, {"yuml", 255},
+    // markup-significant and internationalisation characters
+    {"quot", 34}, {"amp", 38}, {"lt", 60}, {"gt", 62}, {"OElig", 338}, {"oelig", 339},
+    {"Scaron", 352}, {"scaron", 353}, {"Yuml", 376}, {"circ", 710}, {"tilde", 732}, {"ensp", 8194},
+    {"emsp", 8195}, {"thinsp", 8201}, {"zwnj", 8204}, {"zwj", 8205}, {"lrm", 8206}, {"rlm", 8207},
+    {"ndash", 8211}, {"mdash", 8212}, {"lsquo", 8216}, {"rsquo", 8217}, {"sbquo", 8218},
+    {"ldquo", 8220}, {"rdquo", 8221}, {"bdquo", 8222}, {"dagger", 8224}, {"Dagger", 8225},
+    {"permil", 8240}, {"lsaquo", 8249}, {"rsaquo", 8250}, {"euro", 8364},
+    // symbols, mathematical symbols and Greek letters
+    {"fnof", 402}, {"Alpha", 913}, {"Beta", 914}, {"Gamma", 915}, {"Delta", 916}, {"Epsilon", 917},
+    {"Zeta", 918}, {"Eta", 919}, {"Theta", 920}, {"Iota", 921}, {"Kappa", 922}, {"Lambda", 923},
+    {"Mu", 924}, {"Nu", 925}, {"Xi", 926}, {"Omicron", 927}, {"Pi", 928}, {"Rho", 929},
+    {"Sigma", 931}, {"Tau", 932}, {"Upsilon", 933}, {"Phi", 934}, {"Chi", 935}, {"Psi", 936},
+    {"Omega", 937}, {"alpha", 945}, {"beta", 946}, {"gamma", 947}, {"delta", 948}, {"epsilon", 949},
+    {"zeta", 950}, {"eta", 951}, {"theta", 952}, {"iota", 953}, {"kappa", 954}, {"lambda", 955},
+    {"mu", 956}, {"nu", 957}, {"xi", 958}, {"omicron", 959}, {"pi", 960}, {"rho", 961},
+    {"sigmaf", 962}, {"sigma", 963}, {"tau", 964}, {"upsilon", 965}, {"phi", 966}, {"chi", 967},
+    {"psi", 968}, {"omega", 969}, {"thetasym", 977}, {"upsih", 978}, {"piv", 982}, {"bull", 8226},
+    {"hellip", 8230}, {"prime", 8242}, {"Prime", 8243}, {"oline", 8254}, {"frasl", 8260},
+    {"weierp", 8472}, {"image", 8465}, {"real", 8476}, {"trade", 8482}, {"alefsym", 8501},
+    {"larr", 8592}, {"uarr", 8593}, {"rarr", 8594}, {"darr", 8595}, {"harr", 8596}, {"crarr", 8629},
+    {"lArr", 8656}, {"uArr", 8657}, {"rArr", 8658}, {"dArr", 8659}, {"hArr", 8660},
+    {"forall", 8704}, {"part", 8706}, {"exist", 8707}, {"empty", 8709}, {"nabla", 8711},
+    {"isin", 8712}, {"notin", 8713}, {"ni", 8715}, {"prod", 8719}, {"sum", 8721}, {"minus", 8722},
+    {"lowast", 8727}, {"radic", 8730}, {"prop", 8733}, {"infin", 8734}, {"ang", 8736},
+    {"and", 8743}, {"or", 8744}, {"cap", 8745}, {"cup", 8746}, {"int", 8747}, {"there4", 8756},
+    {"sim", 8764}, {"cong", 8773}, {"asymp", 8776}, {"ne", 8800}, {"equiv", 8801}, {"le", 8804},
+    {"ge", 8805}, {"sub", 8834}, {"sup", 8835}, {"nsub", 8836}, {"sube", 8838}, {"supe", 8839},
+    {"oplus", 8853}, {"otimes", 8855}, {"perp", 8869}, {"sdot", 8901}, {"lceil", 8968},
+    {"rceil", 8969}, {"lfloor", 8970}, {"rfloor", 8971}, {"lang", 9001}, {"rang", 9002},
+    {"loz", 9674}, {"spades", 9824}, {"clubs", 9827}, {"hearts", 9829}, {"diams", 9830},
+    // not in HTML 4.01
+    {"apos", 39},
+};
+// clang-format on
+
+constexpr bool isScanSpace(char c) {
+  // What the C library's number conversions skip in the "C" locale.
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+// Reads an unsigned number from the start of [s, end) as sscanf's "%u" (base 10) or "%x"
+// (base 16) would, and gives the value sscanf would store: leading blanks, an optional sign,
+// for base 16 an optional "0x" prefix, then the digits; anything after them is ignored. The
+// digits are accumulated in 64 bits as the C library does; a value that overflows 64 bits
+// saturates, a sign negates modulo 2^64, and the result is cut to 32 bits ("-1" gives
+// 0xFFFFFFFF, "4294967296" gives 0). Reads each byte at most once, so a long run of digits
+// costs what it is long. Stops at a NUL as sscanf would.
+std::optional<uint32_t> readScanNumber(const char* s, const char* end, int base) {
+  while (s < end && isScanSpace(*s))
+    ++s;
+  bool negative = false;
+  if (s < end && (*s == '-' || *s == '+')) {
+    negative = *s == '-';
+    ++s;
+  }
+  bool sawDigit = false;
+  if (base == 16 && s < end && *s == '0') {
+    // "0" followed by "x" counts as a number even when no hex digit follows.
+    sawDigit = true;
+    ++s;
+    if (s < end && (*s == 'x' || *s == 'X'))
+      ++s;
+  }
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; s < end; ++s) {
+    const int digit = base == 16 ? hexDigitValue(*s) : (*s >= '0' && *s <= '9' ? *s - '0' : -1);
+    if (digit < 0)
+      break;
+    sawDigit = true;
+    if (overflow)
+      continue;
+    const uint64_t b = static_cast<uint64_t>(base);
+    if (value > (UINT64_MAX - static_cast<uint64_t>(digit)) / b)
+      overflow = true;
+    else
+      value = value * b + static_cast<uint64_t>(digit);
+  }
+  if (!sawDigit)
+    return std::nullopt;
+  if (overflow)
+    return UINT32_MAX; // the saturated 64-bit maximum, whatever the sign
+  if (negative)
+    value = 0 - value;
+  return static_cast<uint32_t>(value);
+}
+
+// Decodes one reference name (the bytes between "&" and ";").
+std::optional<uint32_t> decodeName(const char* name, std::size_t length, const EntityTable& table,
+                                   std::size_t longestName) {
+  if (name[0] == '#') {
+    if (name[1] == 'x' || name[1] == 'X')
+      return readScanNumber(name + 2, name + length, /*base=*/16);
+    return readScanNumber(name + 1, name + length, /*base=*/10);
+  }
+  // No name in the table is longer; building a key for a longer run would make a text of
+  // many "&" before one distant ";" quadratic.
+  if (length > longestName || std::memchr(name, '\0', length) != nullptr)
+    return std::nullopt;
+  const auto found = table.find(BufferString(name, static_cast<int32_t>(length)));
+  if (found == table.end())
+    return std::nullopt;
+  return found->second;
+}
+
+} // namespace
+
+EntityTable buildEntityTable() {
+  EntityTable table;
+  for (const EntityEntry& entry : kEntities)
+    table.emplace(BufferString(entry.name), entry.codePoint);
+  return table;
+}
+
+int32_t codePointToUtf8(uint32_t codePoint, char out[4]) {
+  if (codePoint == 0)
+    return 0;
+  if (codePoint > 0x10FFFF)
+    codePoint = 0xFFFD;
+  const auto byte = [](uint32_t bits) { return static_cast<char>(static_cast<uint8_t>(bits)); };
+  if (codePoint < 0x80) {
+    out[0] = byte(codePoint);
+    return 1;
+  }
+  if (codePoint < 0x800) {
+    out[0] = byte(0xC0 | (codePoint >> 6));
+    out[1] = byte(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  if (codePoint < 0x10000) {
+    // Surrogate values are written like any other; the text is handed on as it was given.
+    out[0] = byte(0xE0 | (codePoint >> 12));
+    out[1] = byte(0x80 | ((codePoint >> 6) & 0x3F));
+    out[2] = byte(0x80 | (codePoint & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | (codePoint >> 18));
+  out[1] = byte(0x80 | ((codePoint >> 12) & 0x3F));
+  out[2] = byte(0x80 | ((codePoint >> 6) & 0x3F));
+  out[3] = byte(0x80 | (codePoint & 0x3F));
+  return 4;
+}
+
+void decodeEntities(BufferString& text, const EntityTable& table) {
+  if (text.data == nullptr || text.length <= 0)
+    return;
+  char* const data = text.data;
+  const std::size_t length = static_cast<std::size_t>(text.length);
+
+  // The text is rewritten in place, front to back: a reference is at least four bytes
+  // ("&", two name bytes, ";") and its character at most four, so the write cursor never
+  // overtakes the read cursor. Offsets below are into the original text; the decoded
+  // text so far ends at out.
+  std::size_t out = 0;
+  std::size_t copied = 0; // original bytes before this are already written
+  std::size_t longestName = 0;
+  bool longestKnown = false;
+  // The first ";" at or after the current "&"; found once and reused while it lies ahead,
+  // so many "&" before a distant ";" (or none) cost one search.
+  std::size_t semi = 0;
+  bool semiSearched = false;
+  bool semiMissing = false;
+
+  const auto findFrom = [&](std::size_t from, char c) -> std::size_t {
+    if (from >= length)
+      return length;
+    const void* hit = std::memchr(data + from, c, length - from);
+    return hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : length;
+  };
+
+  // The length of the rewritten text shrinks as references are replaced, but by as much
+  // as the "&" moves forward, so "three bytes follow" reads the same on original offsets.
+  for (std::size_t pos = findFrom(0, '&'); pos + 3 < length; pos = findFrom(pos, '&')) {
+    if (!semiMissing && (!semiSearched || semi < pos)) {
+      semi = findFrom(pos, ';');
+      semiSearched = true;
+      semiMissing = semi == length;
+    }
+    if (semiMissing || semi - pos < 3) {
+      ++pos;
+      continue;
+    }
+    const char* name = data + pos + 1;
+    const std::size_t nameLength = semi - pos - 1;
+    if (name[0] != '#' && !longestKnown) {
+      for (const auto& entry : table)
+        longestName = std::max(longestName, static_cast<std::size_t>(entry.first.view().size()));
+      longestKnown = true;
+    }
+    const std::optional<uint32_t> codePoint = decodeName(name, nameLength, table, longestName);
+    if (!codePoint) {
+      ++pos;
+      continue;
+    }
+    char bytes[4];
+    const int32_t count = codePointToUtf8(*codePoint, bytes);
+    std::memmove(data + out, data + copied, pos - copied);
+    out += pos - copied;
+    std::memcpy(data + out, bytes, static_cast<std::size_t>(count));
+    out += static_cast<std::size_t>(count);
+    copied = semi + 1;
+    // The search goes on one byte after where the character was written. When the
+    // character has bytes, those are never an "&" and the search lands on the byte after
+    // the ";"; when it has none (code point 0), that byte is skipped.
+    pos = count > 0 ? semi + 1 : semi + 2;
+  }
+  if (copied == 0)
+    return;
+  std::memmove(data + out, data + copied, length - copied);
+  out += length - copied;
+  data[out] = '\0';
+  text.length = static_cast<int32_t>(out);
+}
+
+} // namespace Kestrel

@@ -1,0 +1,118 @@
+#include "sami/StyleSheet.h"
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace Kestrel {
+namespace {
+
+constexpr bool isSheetSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// C-locale lowercasing: only A to Z change, so UTF-8 bytes pass untouched.
+void lowercase(char* begin, const char* end) {
+  for (char* c = begin; c < end; ++c) {
+    if (*c >= 'A' && *c <= 'Z')
+      *c = static_cast<char>(*c + ('a' - 'A'));
+  }
+}
+
+BufferString bytesOf(const char* begin, const char* end) {
+  return BufferString(begin, static_cast<int32_t>(end - begin));
+}
+
+// A cursor over the working copy, which ends in a NUL we put there; the sheet's own bytes
+// hold no NUL (it comes in as a C string), so the NUL is the end.
+class SheetCursor {
+public:
+  explicit SheetCursor(char* text) : at_(text) {}
+
+  [[nodiscard]] bool atEnd() const { return *at_ == '\0'; }
+  [[nodiscard]] char peek() const { return *at_; }
+
+  /// Moves over whitespace and any of the bytes in also.
+  void skipSpaceAnd(const char* also) {
+    while (*at_ != '\0' && (isSheetSpace(*at_) || std::strchr(also, *at_) != nullptr))
+      ++at_;
+  }
+  /// Moves over the run up to the first byte for which stop is true (or the end) and
+  /// returns where the run began.
+  template <class Stop> char* takeUntil(Stop stop) {
+    char* begin = at_;
+    while (*at_ != '\0' && !stop(*at_))
+      ++at_;
+    return begin;
+  }
+  [[nodiscard]] char* position() const { return at_; }
+
+private:
+  char* at_;
+};
+
+} // namespace
+
+bool parseStyleSheet(const char* text, StyleClassTable& table) {
+  if (text == nullptr)
+    return true;
+  const std::size_t size = std::strlen(text);
+  std::unique_ptr<char[]> copy(new (std::nothrow) char[size + 1]);
+  if (!copy)
+    return false;
+  std::memcpy(copy.get(), text, size + 1);
+
+  // Whatever follows the last "}" (the comment's closing "--", stray text) is no rule. A
+  // sheet without any "}" keeps only its first byte, which defines nothing.
+  const char* lastBrace = std::strrchr(copy.get(), '}');
+  const std::size_t kept = lastBrace != nullptr
+                               ? static_cast<std::size_t>(lastBrace - copy.get()) + 1
+                               : (size > 0 ? 1 : 0);
+  copy[kept] = '\0';
+
+  SheetCursor cursor(copy.get());
+  cursor.skipSpaceAnd("!-"); // the comment opener, once, at the start only
+
+  while (!cursor.atEnd()) {
+    // "{" doesn't end a selector: "P{" is the selector "p{".
+    char* selectorBegin = cursor.takeUntil(isSheetSpace);
+    char* selectorEnd = cursor.position();
+    lowercase(selectorBegin, selectorEnd);
+    BufferString selector = bytesOf(selectorBegin, selectorEnd);
+    cursor.skipSpaceAnd("{");
+    if (cursor.atEnd())
+      break;
+
+    StyleClass rule;
+    while (!cursor.atEnd()) {
+      char* nameBegin =
+          cursor.takeUntil([](char c) { return isSheetSpace(c) || c == ':' || c == '}'; });
+      char* nameEnd = cursor.position();
+      cursor.skipSpaceAnd(":");
+      if (cursor.atEnd())
+        break;
+      if (cursor.peek() == '}') {
+        cursor.skipSpaceAnd("}"); // a name without a value is dropped
+        break;
+      }
+      lowercase(nameBegin, nameEnd);
+      // The value keeps its case and any blanks before the ";" or "}".
+      const char* valueBegin = cursor.takeUntil([](char c) { return c == ';' || c == '}'; });
+      rule.properties[bytesOf(nameBegin, nameEnd)] = bytesOf(valueBegin, cursor.position());
+      cursor.skipSpaceAnd(";");
+      if (cursor.peek() == '}') {
+        cursor.skipSpaceAnd("}");
+        break;
+      }
+    }
+
+    // A rule without properties leaves an earlier rule of the same selector in place.
+    if (rule.properties.empty())
+      continue;
+    renderStyleMarkup(rule.properties, rule.openMarkup, rule.closeMarkup);
+    table.insert_or_assign(std::move(selector), std::move(rule));
+  }
+  return true;
+}
+
+} // namespace Kestrel
