@@ -18,7 +18,8 @@ public:
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
   ~ReadOnlyFile();
 
-  /// Opens the file named by a UTF-16 path (handed to the OS as UTF-8). Invalid on failure.
+  /// Opens the file named by a UTF-16 path (up to its first U+0000), handed to the OS as
+  /// UTF-8. Invalid on failure, including a path that is not well-formed UTF-16.
   static ReadOnlyFile open(const std::u16string& widePath);
 
   enum class Origin { Start, Current, End };

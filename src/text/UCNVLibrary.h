@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SharedLibrary.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,38 +9,53 @@ namespace VYDSOLD {
 
 /// Bridge to the system's ICU converter functions, loaded at run time (never linked), once
 /// per process. Every call goes through only when the library and all four functions are
-/// present; otherwise it reports error 5.
+/// present; otherwise it reports error 5 and does nothing.
 class UCNVLibrary {
 public:
   using Converter = void*;
-  using ErrorCode = int32_t; // ICU's: positive is a failure
+  using ErrorCode = int32_t; // ICU's: positive is a failure, zero or negative success
   static constexpr ErrorCode kUnavailable = 5;
 
+  UCNVLibrary(const UCNVLibrary&) = delete;
+  UCNVLibrary& operator=(const UCNVLibrary&) = delete;
   virtual ~UCNVLibrary();
 
-  /// The process-wide instance, created on first call (one instance whatever the threads).
+  /// The process-wide instance, created on first call (one instance whatever the threads)
+  /// and never destroyed. Loading is tried once: a missing library stays missing. Null
+  /// only when the instance could not be allocated (the next call tries again).
   static UCNVLibrary* instance();
 
+  /// A converter for the named encoding, or null (error 5 when unavailable).
   Converter openConverter(const char* name, ErrorCode* error);
   void closeConverter(Converter converter);
+  /// Bytes at *source to UTF-16 at *target; both pointers advance.
   void toUnicode(Converter converter, char16_t** target, const char16_t* targetLimit,
                  const char** source, const char* sourceLimit, int32_t* offsets, bool flush,
                  ErrorCode* error);
+  /// UTF-16 at *source to bytes at *target; both pointers advance.
   void fromUnicode(Converter converter, char** target, const char* targetLimit,
                    const char16_t** source, const char16_t* sourceLimit, int32_t* offsets,
                    bool flush, ErrorCode* error);
 
+  /// True when the library and all four functions were found.
   [[nodiscard]] bool isAvailable() const;
 
-protected:
+private:
+  using OpenFn = void* (*)(const char*, ErrorCode*);
+  using CloseFn = void (*)(void*);
+  // ICU's flush flag is a one-byte boolean.
+  using ToUnicodeFn = void (*)(void*, char16_t**, const char16_t*, const char**, const char*,
+                               int32_t*, int8_t, ErrorCode*);
+  using FromUnicodeFn = void (*)(void*, char**, const char*, const char16_t**, const char16_t*,
+                                 int32_t*, int8_t, ErrorCode*);
+
   explicit UCNVLibrary(const char* libraryName);
 
-private:
-  void* module_ = nullptr;
-  void* open_ = nullptr;
-  void* close_ = nullptr;
-  void* toUnicode_ = nullptr;
-  void* fromUnicode_ = nullptr;
+  Kestrel::Platform::SharedLibrary library_; // invalid when loading failed
+  OpenFn open_ = nullptr;
+  CloseFn close_ = nullptr;
+  ToUnicodeFn toUnicode_ = nullptr;
+  FromUnicodeFn fromUnicode_ = nullptr;
 };
 
 } // namespace VYDSOLD
@@ -46,14 +63,18 @@ private:
 namespace Kestrel {
 
 /// Bytes in the named encoding to a new zero-terminated UTF-16 array (caller frees with
-/// delete[]); units excludes the terminator.
+/// delete[]); count excludes the terminator. False (outputs untouched) for no input, an
+/// unknown encoding, no ICU, or a buffer whose size would not fit in 32 bits.
 [[nodiscard]] bool decodeToUtf16(const char* converterName, const char* source,
                                  uint32_t sourceLength, char16_t** units, uint32_t* count);
 /// UTF-16 to a new zero-terminated byte array in the named encoding (caller frees with
-/// delete[]).
+/// delete[]); failures as for decodeToUtf16.
 [[nodiscard]] bool encodeUtf16ToUtf8(const char* converterName, const char16_t* units,
                                      uint32_t count, char** bytes, uint32_t* length);
 /// The text in UTF-8, or empty on any failure.
 [[nodiscard]] std::string convertToUtf8(const char* converterName, const char* data, uint32_t size);
+
+/// Largest input that convertToUtf8 can size its buffers for within 32 bits.
+inline constexpr uint32_t kMaxConvertibleBytes = (UINT32_MAX / sizeof(char16_t) - 1) / 4;
 
 } // namespace Kestrel

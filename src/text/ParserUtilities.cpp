@@ -1,0 +1,196 @@
+#include "text/ParserUtilities.h"
+
+#include "engine/LogMessages.h"
+#include "engine/Logger.h"
+#include "engine/MemoryBuffer.h"
+#include "engine/Settings.h"
+#include "kestrel/Result.h"
+#include "platform/File.h"
+#include "platform/FileUrl.h"
+#include "text/UCNVLibrary.h"
+#include "text/Utf.h"
+
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace Kestrel {
+namespace {
+
+struct Signature {
+  const char* bytes;
+  uint32_t matched; // bytes compared
+  uint32_t skipped; // bytes consumed
+  const char* name;
+  bool utf7Tail = false; // a fourth byte of 38, 39, 2B or 2F must follow
+};
+
+// Tested in this order, first match wins: the UTF-32 little-endian signature must come
+// before the UTF-16 one it begins with.
+// clang-format off
+constexpr Signature kSignatures[] = {
+    {"\x00\x00\xFE\xFF", 4, 4, "UTF32-BE"},
+    {"\xFF\xFE\x00\x00", 4, 4, "UTF32-LE"},
+    {"\xFE\xFF",         2, 2, "UTF16-BE"},
+    {"\xFF\xFE",         2, 2, "UTF16-LE"},
+    {"\xEF\xBB\xBF",     3, 3, "UTF8"},
+    {"\x2B\x2F\x76",     3, 4, "UTF7", true},
+    {"\x0E\xFE\xFF",     3, 3, "SCSU"},
+    {"\xFB\xEE\x28",     3, 3, "BOCU-1"},
+    {"\x84\x31\x95\x33", 4, 4, "GB-18030"},
+};
+// clang-format on
+
+bool isUtf7FourthByte(char c) { return c == '\x38' || c == '\x39' || c == '\x2B' || c == '\x2F'; }
+
+/// The path in UTF-16 for the OS layer; empty when the path is not well-formed UTF-8, so
+/// that the open fails.
+std::u16string toWidePath(const BufferString& path) {
+  const char* text = path.text();
+  const std::size_t length = std::strlen(text);
+  std::u16string wide(length, u'\0'); // one unit per byte always suffices
+  const auto* source = reinterpret_cast<const uint8_t*>(text);
+  char16_t* target = wide.data();
+  if (convertUtf8ToUtf16Strict(&source, source + length, &target, wide.data() + length) !=
+      StrictResult::Ok)
+    return {};
+  wide.resize(static_cast<std::size_t>(target - wide.data()));
+  return wide;
+}
+
+/// The encoding by signature or settings: the converter name (empty: take the bytes as
+/// they are) and how many leading bytes the signature took.
+struct Encoding {
+  std::string name;
+  uint32_t skipped = 0;
+};
+
+Encoding chooseEncoding(ContainerHost* host, const char* data, uint32_t size) {
+  Encoding encoding;
+  // Only an explicit false lets the file's signature decide; no answer means the engine
+  // wants signatures ignored.
+  const std::optional<bool> overrideEmbedded =
+      readBooleanSetting(host, kCodePageSection, kOverrideEmbeddedKey);
+  if (overrideEmbedded.has_value() && !*overrideEmbedded) {
+    BufferString name;
+    const int32_t skipped = detectSignature(data, size, &name);
+    if (skipped > 0) {
+      encoding.skipped = static_cast<uint32_t>(skipped);
+      encoding.name = name.toStdString();
+      return encoding;
+    }
+  }
+  if (std::optional<std::string> name = readStringSetting(host, kCodePageSection, kCodePageNameKey))
+    encoding.name = std::move(*name);
+  return encoding;
+}
+
+} // namespace
+
+int32_t detectSignature(const char* data, uint32_t size, BufferString* name) {
+  if (data == nullptr || name == nullptr)
+    return 0;
+  for (const Signature& signature : kSignatures) {
+    if (signature.skipped > size || std::memcmp(data, signature.bytes, signature.matched) != 0)
+      continue;
+    if (signature.utf7Tail && !isUtf7FourthByte(data[3]))
+      continue;
+    *name = BufferString(signature.name);
+    return static_cast<int32_t>(signature.skipped);
+  }
+  return 0;
+}
+
+int32_t pathFromUrl(const BufferString& url, BufferString* path) {
+  if (path == nullptr)
+    return kResultBadUrl;
+  const std::u16string wideUrl = utf8ToWide(url.toStdString());
+  char16_t buffer[Platform::kMaxPathUnits] = {};
+  if (Platform::pathCreateFromUrl(wideUrl.c_str(), buffer, Platform::kMaxPathUnits) < 0)
+    return kResultBadUrl;
+  const std::u16string widePath(buffer);
+  const std::string narrow = wideToUtf8(widePath);
+  if (narrow.empty() && !widePath.empty())
+    return kResultBadUrl; // not UTF-16 we can encode: no usable path
+  *path = BufferString(narrow.c_str());
+  return kResultOk;
+}
+
+namespace ParserUtilities {
+
+bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* text,
+                  int32_t length) {
+  if (text == nullptr)
+    return false;
+
+  Platform::ReadOnlyFile file = Platform::ReadOnlyFile::open(toWidePath(path));
+  if (!file.isOpen()) {
+    KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, path.text());
+    return false;
+  }
+
+  // The buffer holds the bytes and one NUL, and its size must fit the signed 32-bit
+  // length: anything larger (or a negative length other than -1) is refused before any
+  // allocation, so that nothing is truncated or overflows.
+  int64_t wanted = length;
+  if (length == -1) {
+    const std::optional<int64_t> end = file.seek(0, Platform::ReadOnlyFile::Origin::End);
+    wanted = end.value_or(-1);
+    if (!file.seek(0, Platform::ReadOnlyFile::Origin::Start))
+      wanted = -1;
+  }
+  veytl::MemoryBuffer<char> buffer;
+  if (wanted < 0 || wanted >= std::numeric_limits<int32_t>::max() ||
+      buffer.resize(static_cast<uint32_t>(wanted + 1), /*zeroFill=*/true) == nullptr) {
+    KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(wanted + 1));
+    return false;
+  }
+
+  const auto size = static_cast<uint32_t>(wanted);
+  char* data = buffer.data();
+  data[size] = '\0';
+  const int64_t got = file.read(data, size);
+  file.close();
+  if (got != static_cast<int64_t>(size)) {
+    KESTREL_LOG(KESTREL_LOG_SHORT_READ, static_cast<long>(size), static_cast<long>(got));
+    return false;
+  }
+
+  const Encoding encoding = chooseEncoding(host, data, size);
+  const char* start = data + encoding.skipped;
+  const uint32_t remaining = size - encoding.skipped;
+
+  std::string converted;
+  const char* utf8 = start;
+  std::size_t utf8Length = remaining;
+  if (!encoding.name.empty()) {
+    if (remaining > kMaxConvertibleBytes) {
+      // The converter's buffers (4 UTF-16 units per byte) would not fit in 32 bits.
+      const uint64_t bytes = (uint64_t{4} * remaining + 1) * sizeof(char16_t);
+      KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(bytes));
+      return false;
+    }
+    converted = convertToUtf8(encoding.name.c_str(), start, remaining);
+    utf8 = converted.c_str();
+    utf8Length = std::strlen(utf8); // a U+0000 in the source ends the text
+  }
+
+  // At least one well-formed character, and at least one more byte after its lead.
+  if (utf8Length < 2)
+    return false;
+  const auto* first = reinterpret_cast<const uint8_t*>(utf8);
+  if (!isWellFormedUtf8Sequence(first, first + utf8Length - 1))
+    return false;
+
+  // Built on the output's own allocator and handed over without a second copy.
+  BufferString result(utf8, static_cast<int32_t>(utf8Length), *text->allocator);
+  text->release();
+  text->data = result.data;
+  text->length = result.length;
+  result.data = nullptr;
+  result.length = 0;
+  return true;
+}
+
+} // namespace ParserUtilities
+} // namespace Kestrel
