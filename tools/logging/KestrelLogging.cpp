@@ -1,9 +1,109 @@
-// Placeholder logging library: always disabled.
+// The logging library an engine (or our host tool) provides under the name
+// libKestrel_Logging.so. The environment variable KESTREL_LOG decides where messages go:
+// "stderr", or the path of a file to append to; logging is off when it is unset or empty.
+// The variable is read at first use; KestrelLog_configure reads it again and
+// KestrelLog_close switches logging off.
+//
+// Each message becomes one line: "<category> <function>:<line>: <text>", a newline added
+// when the text does not end with one.
+
 #include "kestrel/Logging.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
 #define KESTREL_EXPORT extern "C" __attribute__((visibility("default")))
 
-KESTREL_EXPORT void KestrelLog_configure(void) {}
-KESTREL_EXPORT void KestrelLog_close(void) {}
-KESTREL_EXPORT uint8_t KestrelLog_isEnabled(void) { return 0; }
-KESTREL_EXPORT void KestrelLog_write(const char*, const char*, int32_t, const char*, va_list) {}
+namespace {
+
+class Destination {
+public:
+  static Destination& instance() {
+    // Never destroyed: a plug-in may still log while the process unloads.
+    static Destination* const destination = new Destination();
+    return *destination;
+  }
+
+  void configure() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closeLocked();
+    const char* target = std::getenv("KESTREL_LOG");
+    if (target == nullptr || *target == '\0')
+      return;
+    if (std::strcmp(target, "stderr") == 0) {
+      out_ = stderr;
+    } else {
+      out_ = std::fopen(target, "a");
+      if (out_ == nullptr)
+        return; // an unwritable destination leaves logging off
+      ownsFile_ = true;
+    }
+    enabled_.store(true);
+  }
+
+  void close() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    closeLocked();
+  }
+
+  [[nodiscard]] bool isEnabled() const { return enabled_.load(); }
+
+  void write(const char* category, const char* function, int32_t line, const char* format,
+             va_list args) {
+    if (!enabled_.load() || format == nullptr)
+      return;
+    va_list measure;
+    va_copy(measure, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (needed < 0)
+      return;
+    std::vector<char> text(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    const bool endsLine = needed > 0 && text[static_cast<std::size_t>(needed) - 1] == '\n';
+
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (out_ == nullptr)
+      return;
+    std::fprintf(out_, "%s %s:%d: %s%s", category != nullptr ? category : "-",
+                 function != nullptr ? function : "-", static_cast<int>(line), text.data(),
+                 endsLine ? "" : "\n");
+    std::fflush(out_);
+  }
+
+private:
+  Destination() { configure(); }
+
+  void closeLocked() {
+    enabled_.store(false);
+    if (ownsFile_ && out_ != nullptr)
+      std::fclose(out_);
+    out_ = nullptr;
+    ownsFile_ = false;
+  }
+
+  std::mutex mutex_;
+  std::atomic<bool> enabled_{false};
+  FILE* out_ = nullptr;
+  bool ownsFile_ = false;
+};
+
+} // namespace
+
+KESTREL_EXPORT void KestrelLog_configure(void) { Destination::instance().configure(); }
+
+KESTREL_EXPORT void KestrelLog_close(void) { Destination::instance().close(); }
+
+KESTREL_EXPORT uint8_t KestrelLog_isEnabled(void) {
+  return Destination::instance().isEnabled() ? 1 : 0;
+}
+
+KESTREL_EXPORT void KestrelLog_write(const char* category, const char* function, int32_t line,
+                                     const char* format, va_list args) {
+  Destination::instance().write(category, function, line, format, args);
+}
