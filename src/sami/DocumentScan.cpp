@@ -1,0 +1,420 @@
+#include "sami/DocumentScan.h"
+
+#include "engine/LogMessages.h"
+#include "engine/Logger.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace Kestrel {
+namespace {
+
+// Markup blanks: space, TAB, CR and LF only.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+struct InlineMarkup {
+  std::size_t length = 0; // 0: p does not begin inline markup
+  bool isLineBreak = false;
+};
+
+// Inline markup stays inside a text run: "<b>", "<i>", "<u>", "<s>" and their closing
+// forms, the line breaks "<br>", "<br/>" and "<br />", and font elements ("<font ...>"
+// with any attributes, "</font>"), letters in either case. Files style most lines with
+// inline fonts and write "<br/>" on every line; taken as elements they would cut each
+// line into several subtitles at one start, all but the last shown for no time at all.
+// p points at a '<' inside text that ends with a NUL at end; every byte is compared only
+// after the one before it matched, so nothing past the NUL is read.
+InlineMarkup inlineMarkupAt(const char* p, const char* end) {
+  const char c1 = lowerAscii(p[1]);
+  if (c1 == '/') {
+    const char c2 = lowerAscii(p[2]);
+    if ((c2 == 'b' || c2 == 'i' || c2 == 'u' || c2 == 's') && p[3] == '>')
+      return {4, false};
+    if (c2 == 'f' && lowerAscii(p[3]) == 'o' && lowerAscii(p[4]) == 'n' &&
+        lowerAscii(p[5]) == 't' && p[6] == '>')
+      return {7, false};
+    return {};
+  }
+  if ((c1 == 'b' || c1 == 'i' || c1 == 'u' || c1 == 's') && p[2] == '>')
+    return {3, false};
+  if (c1 == 'b' && lowerAscii(p[2]) == 'r') {
+    if (p[3] == '>')
+      return {4, true};
+    if (p[3] == '/' && p[4] == '>')
+      return {5, true};
+    if (p[3] == ' ' && p[4] == '/' && p[5] == '>')
+      return {6, true};
+    return {};
+  }
+  if (c1 == 'f' && lowerAscii(p[2]) == 'o' && lowerAscii(p[3]) == 'n' && lowerAscii(p[4]) == 't' &&
+      (p[5] == '>' || isBlank(p[5]))) {
+    const void* close = std::memchr(p + 5, '>', static_cast<std::size_t>(end - (p + 5)));
+    if (close == nullptr)
+      return {};
+    return {static_cast<std::size_t>(static_cast<const char*>(close) - p) + 1, false};
+  }
+  return {};
+}
+
+// A SYNC start as the "%u" scan format reads it: leading white space, an optional sign,
+// decimal digits, anything after them ignored; kNoStart when no number is there.
+uint32_t readStart(std::string_view value) {
+  // Up to nine digits followed by a non-digit read the same without the C library.
+  uint32_t number = 0;
+  std::size_t i = 0;
+  while (i < value.size() && i < 9 && isDigit(value[i]))
+    number = number * 10 + static_cast<uint32_t>(value[i++] - '0');
+  if (i > 0 && (i == value.size() || !isDigit(value[i])))
+    return number;
+  // Signs, other blanks and long numbers wrap and saturate exactly as the C library does.
+  const std::string copy(value);
+  unsigned int parsed = 0;
+  if (std::sscanf(copy.c_str(), "%u", &parsed) != 1)
+    return DocumentScan::kNoStart;
+  return parsed;
+}
+
+struct ChunkRelease { // a chunk not yet filed goes back to its allocator
+  void operator()(MediaChunk* chunk) const { chunk->release(); }
+};
+
+} // namespace
+
+DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
+    : allocator_(allocator), entities_(buildEntityTable()) {
+  unknownTrack_ = &keyInfo(kUnknownTrack);
+}
+
+DocumentScan::~DocumentScan() {
+  for (auto& entry : tracks_)
+    releaseTrack(entry.second);
+}
+
+void DocumentScan::scan(char* text) {
+  char* p = text;
+  char* const end = text + std::strlen(text);
+  while (p < end) {
+    if (*p == '<' && inlineMarkupAt(p, end).length == 0) {
+      char* const item = p + 1;
+      if (item == end)
+        break; // a '<' as the last byte is dropped
+      auto* const close =
+          static_cast<char*>(std::memchr(item, '>', static_cast<std::size_t>(end - item)));
+      if (close == nullptr)
+        break; // an unterminated item ends the scan; what was filed stays filed
+      *close = '\0';
+      p = close + 1;
+      const auto length = static_cast<std::size_t>(close - item);
+      // A comment ends at its first '>': there is no search for "-->".
+      if (length >= 4 && item[0] == '!' && item[1] == '-' && item[2] == '-') {
+        handleComment(item);
+        continue;
+      }
+      if (parseTag(std::string_view(item, length), element_))
+        handleElement(element_);
+      continue;
+    }
+
+    // A text run, up to the next '<' that is not inline markup. Line breaks not directly
+    // followed by CR or LF become "<**>"; "<br/>" and "<br />" are longer than that, so
+    // the run is compacted towards its start as it is read (write never passes read).
+    char* write = p;
+    char* read = p;
+    for (;;) {
+      auto* next = static_cast<char*>(std::memchr(read, '<', static_cast<std::size_t>(end - read)));
+      if (next == nullptr)
+        next = end;
+      const auto plain = static_cast<std::size_t>(next - read);
+      if (write != read)
+        std::memmove(write, read, plain);
+      write += plain;
+      read = next;
+      if (read == end)
+        break;
+      const InlineMarkup markup = inlineMarkupAt(read, end);
+      if (markup.length == 0)
+        break;
+      const char after = read[markup.length];
+      if (markup.isLineBreak && after != '\r' && after != '\n') {
+        std::memcpy(write, "<**>", 4);
+        write += 4;
+      } else {
+        if (write != read)
+          std::memmove(write, read, markup.length);
+        write += markup.length;
+      }
+      read += markup.length;
+    }
+    handleTextRun(p, write);
+    p = read;
+  }
+}
+
+void DocumentScan::handleComment(const char* text) {
+  if (stack_.empty() || !stack_.back().holdsStyleSheet)
+    return;
+  // The sheet is read on its own and merged, so that only the selectors it names are
+  // looked at again, however many rules earlier sheets left.
+  StyleClassTable sheet;
+  (void)parseStyleSheet(text, sheet);
+  mergeStyleSheet(sheet);
+}
+
+void DocumentScan::mergeStyleSheet(StyleClassTable& sheet) {
+  while (!sheet.empty()) {
+    auto node = sheet.extract(sheet.begin());
+    auto stored = classes_.find(node.key());
+    if (stored != classes_.end())
+      stored->second = std::move(node.mapped()); // a rule replaces its selector's whole record
+    else
+      stored = classes_.insert(std::move(node)).position;
+    const auto known = keys_.find(stored->first.view());
+    if (known == keys_.end())
+      continue;
+    KeyInfo& info = known->second;
+    info.rule = &stored->second;
+    updateActive(info);
+    if ((*info.key)[0] == '.' && info.track != nullptr && !info.track->empty() &&
+        !info.awaitingStyleSheet) {
+      info.awaitingStyleSheet = true;
+      filledRuleTracks_.push_back(&info);
+    }
+  }
+  // Every class the table now has a rule for starts again with an empty track: what was
+  // collected for it before this sheet is dropped.
+  for (KeyInfo* info : filledRuleTracks_) {
+    releaseTrack(*info->track);
+    info->awaitingStyleSheet = false;
+  }
+  filledRuleTracks_.clear();
+}
+
+void DocumentScan::handleElement(const MarkupElement& element) {
+  const std::string_view name = element.name();
+  if (name[0] == '/') {
+    const std::string_view closed = name.substr(1);
+    if (!stack_.empty() && *stack_.back().name->key == closed)
+      pop();
+    if (closed == "sync") {
+      inSync_ = false;
+      start_ = kNoStart;
+    }
+    return;
+  }
+  const bool isSync = name == "sync";
+  if (isSync || name == "p") {
+    // The first open SYNC or P goes, with everything inside it.
+    if (firstSyncOrParagraph_ != kNoLevel) {
+      while (stack_.size() > firstSyncOrParagraph_)
+        pop();
+    }
+  }
+  if (isSync) {
+    inSync_ = true;
+    if (const auto start = element.attribute("start"))
+      start_ = readStart(*start);
+  }
+  push(element);
+}
+
+void DocumentScan::push(const MarkupElement& element) {
+  const auto index = static_cast<uint32_t>(stack_.size());
+  Level level;
+  level.name = &keyInfo(element.name());
+  std::string key;
+  if (const auto cls = element.attribute("class")) {
+    key.reserve(cls->size() + 1);
+    key.assign(1, '.').append(*cls);
+    level.cls = &keyInfo(key);
+  }
+  if (const auto id = element.attribute("id")) {
+    key.reserve(id->size() + 1);
+    key.assign(1, '#').append(*id);
+    level.id = &keyInfo(key);
+  }
+  if (element.name() == "style") {
+    const auto type = element.attribute("type");
+    level.holdsStyleSheet = type && *type == "text/css";
+  }
+  stack_.push_back(level);
+
+  if (level.cls != nullptr) {
+    level.cls->references.push_back(2 * index);
+    updateActive(*level.cls);
+    if (firstClass_ == kNoLevel)
+      firstClass_ = index;
+  }
+  level.name->references.push_back(2 * index + 1);
+  updateActive(*level.name);
+  if (firstSyncOrParagraph_ == kNoLevel && (element.name() == "sync" || element.name() == "p"))
+    firstSyncOrParagraph_ = index;
+}
+
+void DocumentScan::pop() {
+  const std::size_t index = stack_.size() - 1;
+  const Level level = stack_.back();
+  stack_.pop_back();
+  assert(level.name->references.back() == 2 * index + 1 && "stack and references agree");
+  level.name->references.pop_back();
+  updateActive(*level.name);
+  if (level.cls != nullptr) {
+    level.cls->references.pop_back();
+    updateActive(*level.cls);
+  }
+  if (firstClass_ == index)
+    firstClass_ = kNoLevel;
+  if (firstSyncOrParagraph_ == index)
+    firstSyncOrParagraph_ = kNoLevel;
+}
+
+void DocumentScan::handleTextRun(char* begin, char* end) {
+  // Text outside a timed SYNC block is never filed, so it is not even decoded.
+  if (!inSync_ || start_ == kNoStart)
+    return;
+  while (begin < end && isBlank(*begin))
+    ++begin;
+  while (end > begin && isBlank(end[-1]))
+    --end;
+  if (begin == end)
+    return;
+  // Entities are decoded after trimming: "&nbsp;" at either end survives as its character.
+  BufferString text(begin, static_cast<int32_t>(end - begin));
+  decodeEntities(text, entities_);
+  if (text.isEmpty())
+    return;
+  emit(text.data, text.length);
+}
+
+void DocumentScan::emit(const char* text, int32_t length) {
+  KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
+
+  // Style markup: the rule of the innermost element's id innermost around the text, then
+  // each open element's class and element-name rules, the innermost element's outermost.
+  // Only rules with markup that some open element uses are visited.
+  const StyleClass* idRule = nullptr;
+  if (!stack_.empty() && stack_.back().id != nullptr)
+    idRule = stack_.back().id->rule;
+  std::size_t openLength =
+      idRule != nullptr ? static_cast<std::size_t>(idRule->openMarkup.length) : 0;
+  std::size_t closeLength =
+      idRule != nullptr ? static_cast<std::size_t>(idRule->closeMarkup.length) : 0;
+  contributions_.clear();
+  for (const KeyInfo* key : active_) {
+    for (const uint32_t reference : key->references) {
+      contributions_.push_back({reference, key->rule});
+      openLength += static_cast<std::size_t>(key->rule->openMarkup.length);
+      closeLength += static_cast<std::size_t>(key->rule->closeMarkup.length);
+    }
+  }
+  if (active_.size() > 1) {
+    std::sort(
+        contributions_.begin(), contributions_.end(),
+        [](const Contribution& a, const Contribution& b) { return a.reference < b.reference; });
+  }
+  // Closing markup is added only when there is opening markup.
+  const bool wrap = openLength > 0;
+  const std::size_t total =
+      static_cast<std::size_t>(length) + (wrap ? openLength + closeLength : 0);
+  if (total > static_cast<std::size_t>(INT32_MAX) - 1)
+    return; // larger than a sample can say
+
+  std::unique_ptr<char[]> bytes(new char[total + 1]);
+  char* out = bytes.get();
+  const auto append = [&out](const BufferString& piece) {
+    if (piece.length > 0) {
+      std::memcpy(out, piece.data, static_cast<std::size_t>(piece.length));
+      out += piece.length;
+    }
+  };
+  if (wrap) {
+    for (auto it = contributions_.rbegin(); it != contributions_.rend(); ++it)
+      append(it->rule->openMarkup);
+    if (idRule != nullptr)
+      append(idRule->openMarkup);
+  }
+  std::memcpy(out, text, static_cast<std::size_t>(length));
+  out += length;
+  if (wrap) {
+    if (idRule != nullptr)
+      append(idRule->closeMarkup);
+    for (const Contribution& contribution : contributions_)
+      append(contribution.rule->closeMarkup);
+  }
+  *out = '\0';
+
+  const auto size = static_cast<int32_t>(total);
+  std::unique_ptr<MediaChunk, ChunkRelease> chunk(allocator_.createChunk(bytes.get(), size));
+  bytes.release(); // the chunk owns the text now
+  chunk->used = size;
+  chunk->timestamp = static_cast<int32_t>(start_);
+  chunk->duration = kDefaultDuration;
+
+  const char* logged = chunk->lockData();
+  KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key->c_str(), static_cast<int32_t>(start_),
+              kDefaultDuration, logged);
+  chunk->unlockData();
+
+  if (track.track == nullptr)
+    track.track = &tracks_[*track.key];
+  ChunkList& list = *track.track;
+  const bool wasEmpty = list.empty();
+  if (!wasEmpty) {
+    // Each subtitle lasts until the next one of its track starts; one that starts earlier
+    // wraps around to a huge gap and shortens nothing.
+    MediaChunk* last = list.back();
+    const uint32_t gap = start_ - static_cast<uint32_t>(last->timestamp);
+    if (gap < static_cast<uint32_t>(last->duration))
+      last->duration = static_cast<int32_t>(gap);
+  }
+  list.push_back(chunk.get());
+  chunk.release(); // filed in its track
+  if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
+    track.awaitingStyleSheet = true;
+    filledRuleTracks_.push_back(&track);
+  }
+}
+
+void DocumentScan::releaseTrack(ChunkList& list) {
+  for (MediaChunk* chunk : list)
+    allocator_.releaseBuffer(chunk);
+  list.clear();
+}
+
+DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
+  const auto found = keys_.find(key);
+  if (found != keys_.end())
+    return found->second;
+  auto& entry = *keys_.try_emplace(std::string(key)).first;
+  KeyInfo& info = entry.second;
+  info.key = &entry.first;
+  const auto rule = classes_.find(BufferString(key.data(), static_cast<int32_t>(key.size())));
+  if (rule != classes_.end())
+    info.rule = &rule->second;
+  return info;
+}
+
+bool DocumentScan::hasMarkup(const KeyInfo& info) {
+  return info.rule != nullptr &&
+         (!info.rule->openMarkup.isEmpty() || !info.rule->closeMarkup.isEmpty());
+}
+
+void DocumentScan::updateActive(KeyInfo& info) {
+  const bool wanted = hasMarkup(info) && !info.references.empty();
+  if (wanted && info.activeSlot < 0) {
+    info.activeSlot = static_cast<int32_t>(active_.size());
+    active_.push_back(&info);
+  } else if (!wanted && info.activeSlot >= 0) {
+    KeyInfo* moved = active_.back();
+    active_[static_cast<std::size_t>(info.activeSlot)] = moved;
+    moved->activeSlot = info.activeSlot;
+    active_.pop_back();
+    info.activeSlot = -1;
+  }
+}
+
+} // namespace Kestrel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace Kestrel {
+
+/// One markup item of a SAMI document as parseTag reads it: a lowercase name (a closing
+/// item's name begins with "/") and its attributes, names and values lowercase. The views
+/// point into the element's own copy of the item and stay valid until the next parseTag
+/// into the same element, so an element is reused item after item without allocating.
+class MarkupElement {
+public:
+  using Attribute = std::pair<std::string_view, std::string_view>;
+
+  MarkupElement() = default;
+  MarkupElement(const MarkupElement&) = delete;
+  MarkupElement& operator=(const MarkupElement&) = delete;
+
+  [[nodiscard]] std::string_view name() const { return name_; }
+  /// The value of the attribute called name; when the item names it more than once, the
+  /// last one written wins.
+  [[nodiscard]] std::optional<std::string_view> attribute(std::string_view name) const;
+  /// Every attribute in the order written, repeated names included.
+  [[nodiscard]] const std::vector<Attribute>& attributes() const { return attributes_; }
+
+private:
+  friend bool parseTag(std::string_view item, MarkupElement& element);
+
+  std::string text_; // lowercase copy of the item; name_ and attributes_ point into it
+  std::string_view name_;
+  std::vector<Attribute> attributes_;
+};
+
+/// Parses the text between '<' and '>' of a markup item into element (cleared first).
+/// The name runs to the first blank; an attribute's name runs to the next "=" (blanks
+/// included), its value follows the "=" and any blanks and double quotes, and runs to the
+/// closing double quote when one opened it, else to the next blank. An attribute without
+/// a value ends the list. Returns whether the name is non-empty.
+bool parseTag(std::string_view item, MarkupElement& element);
+
+} // namespace Kestrel
