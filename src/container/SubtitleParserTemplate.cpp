@@ -1,5 +1,6 @@
 #include "container/SubtitleParserTemplate.h"
 
+#include "container/File.h"
 #include "container/LanguageCodes.h"
 #include "container/OverlayStream.h"
 #include "engine/LogMessages.h"
@@ -7,6 +8,7 @@
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
 #include "plugin/SAMIContainer.h"
+#include "text/Utf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -155,9 +157,13 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::closeProgram(boo
 }
 
 template <class Format> int32_t SubtitleParserTemplate<Format>::getSourceSize(uint64_t* size) {
-  // Until the File wrapper lands: no location can be opened yet.
-  (void)size;
-  return kResultFailure;
+  if (size == nullptr)
+    return kResultFailure;
+  File file;
+  if (file.open(utf8ToWide(location_.toStdString())) != File::kOpened)
+    return kResultFailure;
+  *size = file.size();
+  return kResultOk;
 }
 
 template <class Format> bool SubtitleParserTemplate<Format>::reserved20(int32_t /*value*/) {
