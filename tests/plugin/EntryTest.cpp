@@ -1,5 +1,0 @@
-#include "plugin/SAMIContainer.h"
-
-#include <gtest/gtest.h>
-
-TEST(PluginEntry, Placeholder) { SUCCEED(); }
