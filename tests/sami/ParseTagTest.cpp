@@ -1,0 +1,93 @@
+#include "sami/MarkupElement.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+using Kestrel::MarkupElement;
+using Kestrel::parseTag;
+
+namespace {
+
+// "name|attr=value|attr=value" in the order written, for compact expectations.
+std::string parsed(std::string_view item) {
+  MarkupElement element;
+  const bool named = parseTag(item, element);
+  std::string out(element.name());
+  for (const auto& [name, value] : element.attributes())
+    out += "|" + std::string(name) + "=" + std::string(value);
+  EXPECT_EQ(named, !element.name().empty());
+  return out;
+}
+
+} // namespace
+
+TEST(ParseTag, NamesAndValuesAsTheRulesCutThem) {
+  const struct {
+    const char* item;
+    const char* expected;
+  } cases[] = {
+      {"SYNC Start=1000", "sync|start=1000"},
+      {"P\tCLASS=EnCC\r\nID=Big", "p|class=encc|id=big"},
+      // The name runs to the "=", blanks included; blanks after "=" are skipped.
+      {"P Class = ENCC", "p|class =encc"},
+      {"x a b=c", "x|a b=c"},
+      {"sync start =5", "sync|start =5"},
+      // Double quotes delimit; single quotes are ordinary characters.
+      {"font color=\"red green\" size=2", "font|color=red green|size=2"},
+      {"sync start='2000'", "sync|start='2000'"},
+      {"sync start=\"2000\"", "sync|start=2000"},
+      // Whatever is glued to a closing quote is skipped up to the next blank.
+      {"p class=\"encc\"x id=1", "p|class=encc|id=1"},
+      {"p title=\"a b", "p|title=a b"},
+      // An attribute without a value is dropped, and everything after it with it.
+      {"p class", "p"},
+      {"p class= ", "p"},
+      {"p id=\"\"", "p"},
+      {"p lone b=c", "p|lone b=c"},
+      {"/SYNC", "/sync"},
+      {"!DOCTYPE html", "!doctype"}, // no "=": dropped
+      // Only ASCII letters are lowered; other bytes pass unchanged.
+      {"P Class=\xED\x95\x9C\xC3\x89", "p|class=\xED\x95\x9C\xC3\x89"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    EXPECT_EQ(parsed(c.item), c.expected);
+  }
+}
+
+TEST(ParseTag, EmptyNameIsNotAnElement) {
+  MarkupElement element;
+  EXPECT_FALSE(parseTag(" p class=x", element));
+  EXPECT_FALSE(parseTag("", element));
+  EXPECT_TRUE(parseTag("p", element));
+  EXPECT_EQ(element.name(), "p");
+  EXPECT_TRUE(element.attributes().empty());
+}
+
+TEST(ParseTag, LaterAttributeOfTheSameNameWins) {
+  MarkupElement element;
+  ASSERT_TRUE(parseTag("p class=a id=x CLASS=b", element));
+  EXPECT_EQ(element.attribute("class"), "b");
+  EXPECT_EQ(element.attribute("id"), "x");
+  EXPECT_FALSE(element.attribute("start").has_value());
+}
+
+TEST(ParseTag, ReusedElementForgetsThePreviousItem) {
+  MarkupElement element;
+  ASSERT_TRUE(parseTag("sync start=1 class=long-enough-to-leave-the-small-buffer", element));
+  ASSERT_TRUE(parseTag("p", element));
+  EXPECT_EQ(element.name(), "p");
+  EXPECT_TRUE(element.attributes().empty());
+}
+
+TEST(ParseTag, ManyWordsWithoutEqualsSignMakeNoAttribute) {
+  std::string item = "p";
+  for (int i = 0; i < 100000; ++i)
+    item += " a";
+  item += " class=x"; // the one "=" at the far end ends one long attribute name
+  MarkupElement element;
+  ASSERT_TRUE(parseTag(item, element));
+  ASSERT_EQ(element.attributes().size(), 1u);
+  EXPECT_EQ(element.attributes()[0].second, "x");
+  EXPECT_EQ(element.attributes()[0].first.size(), item.size() - 4);
+}

@@ -1,0 +1,221 @@
+#include "sami/DocumentScan.h"
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using Kestrel::DocumentScan;
+using Kestrel::MediaBufferAllocator;
+
+namespace {
+
+// Every filed subtitle as "key start+duration text", tracks in key order, each track in
+// document order. The scan gives back whatever it still holds when it goes.
+std::vector<std::string> scanned(std::string document) {
+  MediaBufferAllocator allocator;
+  DocumentScan scan(allocator);
+  scan.scan(document.data());
+  std::vector<std::string> out;
+  for (const auto& [key, chunks] : scan.tracks()) {
+    for (const Kestrel::MediaChunk* chunk : chunks) {
+      EXPECT_EQ(chunk->used, chunk->size);
+      EXPECT_EQ(chunk->data[chunk->size], '\0');
+      out.push_back(key + " " + std::to_string(static_cast<uint32_t>(chunk->timestamp)) + "+" +
+                    std::to_string(chunk->duration) + " " + std::string(chunk->data, chunk->size));
+    }
+  }
+  return out;
+}
+
+using Lines = std::vector<std::string>;
+
+std::string sheet(const std::string& rules) {
+  return "<STYLE TYPE=\"text/css\"><!--\n" + rules + "\n--></STYLE>";
+}
+
+std::string repeated(const std::string& piece, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i)
+    out += piece;
+  return out;
+}
+
+} // namespace
+
+TEST(Scan, SyncBlocksParagraphsAndTheDurationRule) {
+  const struct {
+    const char* name;
+    std::string document;
+    Lines expected;
+  } cases[] = {
+      {"next subtitle of the track ends the last",
+       "<SYNC Start=1000><P Class=ENCC>Hello<SYNC Start=3000><P Class=ENCC>World",
+       {".encc 1000+2000 Hello", ".encc 3000+10000 World"}},
+      {"other tracks end nothing",
+       "<SYNC Start=1000><P Class=ENCC>Hello<SYNC Start=3000><P Class=KRCC>World",
+       {".encc 1000+10000 Hello", ".krcc 3000+10000 World"}},
+      {"text outside SYNC blocks is not filed",
+       "<SAMI><HEAD><TITLE>Title</TITLE></HEAD><BODY>lead<SYNC Start=1><P>a</P></SYNC>between"
+       "<SYNC Start=2><P>b</BODY>",
+       {"-unknown- 1+1 a", "-unknown- 2+10000 b"}},
+      {"same start: the first lasts 0",
+       "<SYNC Start=1><P>a<SYNC Start=1><P>b",
+       {"-unknown- 1+0 a", "-unknown- 1+10000 b"}},
+      {"an earlier start shortens nothing",
+       "<SYNC Start=5000><P>a<SYNC Start=3000><P>b<SYNC Start=4000><P>c",
+       {"-unknown- 5000+10000 a", "-unknown- 3000+1000 b", "-unknown- 4000+10000 c"}},
+      {"unreadable start drops the block",
+       "<SYNC Start=5><P>a<SYNC Start=abc><P>b<SYNC><P>c",
+       {"-unknown- 5+10000 a"}},
+      {"a SYNC without start keeps the last one",
+       "<SYNC Start=5><P>a<SYNC><P>c",
+       {"-unknown- 5+0 a", "-unknown- 5+10000 c"}},
+      {"unless </SYNC> came between",
+       "<SYNC Start=5><P>a</SYNC><SYNC><P>c",
+       {"-unknown- 5+10000 a"}},
+      {"start read like %u",
+       "<SYNC Start=12abc><P>a<SYNC Start=\"2000\"><P>b<SYNC Start='9'><P>c",
+       {"-unknown- 12+1988 a", "-unknown- 2000+10000 b"}},
+      {"start wraps like %u",
+       "<SYNC Start=-2><P>a<SYNC Start=4294967296><P>b",
+       {"-unknown- 4294967294+2 a", "-unknown- 0+10000 b"}},
+      {"uppercase markup", "<SYNC START=500><P CLASS=EnCC>x", {".encc 500+10000 x"}},
+      {"a blank before = hides the class",
+       "<SYNC Start=1><P Class = ENCC>x",
+       {"-unknown- 1+10000 x"}},
+      {"the outermost class decides the track",
+       "<BODY Class=Outer><SYNC Start=1><P Class=Inner>t",
+       {".outer 1+10000 t"}},
+      {"a closing item pops only a matching innermost element",
+       "<SYNC Start=1><P><DIV Class=X>a</P>b</DIV>c",
+       {"-unknown- 1+10000 c", ".x 1+0 a", ".x 1+10000 b"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scanned(c.document), c.expected);
+  }
+}
+
+TEST(Scan, TextRunsTrimmingLineBreaksAndInlineMarkup) {
+  const struct {
+    const char* name;
+    std::string document;
+    Lines expected;
+  } cases[] = {
+      {"<br> not followed by a line end",
+       "<SYNC Start=1><P>Line one<br>Line two",
+       {"-unknown- 1+10000 Line one<**>Line two"}},
+      {"<br> followed by CR LF stays",
+       "<SYNC Start=1><P>Line one<BR>\r\nLine two\r\n",
+       {"-unknown- 1+10000 Line one<BR>\r\nLine two"}},
+      {"self-closing breaks follow the same rule",
+       "<SYNC Start=1><P>a<br/>b<BR />c<br/>\nd<br />\re",
+       {"-unknown- 1+10000 a<**>b<**>c<br/>\nd<br />\re"}},
+      {"inline fonts stay in the one subtitle",
+       "<SYNC Start=1><P>a <font color=red>b</font> c<SYNC Start=2><P><FONT Color=\"Red\" "
+       "Face=x>d</FONT>",
+       {"-unknown- 1+1 a <font color=red>b</font> c",
+        "-unknown- 2+10000 <FONT Color=\"Red\" Face=x>d</FONT>"}},
+      {"style tags kept as written",
+       "<SYNC Start=1><P><B>b</B> <i>i</i><u>u</u><S>s</S>",
+       {"-unknown- 1+10000 <B>b</B> <i>i</i><u>u</u><S>s</S>"}},
+      {"look-alikes are elements",
+       "<SYNC Start=1><P>a<fontx>b<br clear=all>c<bb>d",
+       {"-unknown- 1+0 a", "-unknown- 1+0 b", "-unknown- 1+0 c", "-unknown- 1+10000 d"}},
+      {"blank paragraphs file nothing; &nbsp; is text",
+       "<SYNC Start=1><P>a<SYNC Start=2><P> \r\n\t <SYNC Start=3><P>&nbsp;",
+       {"-unknown- 1+2 a", "-unknown- 3+10000 \xC2\xA0"}},
+      {"inside blanks stay; entities decode after trimming",
+       "<SYNC Start=1><P>  Tom  &amp;\r\n Jerry &lt;3 \r\n",
+       {"-unknown- 1+10000 Tom  &\r\n Jerry <3"}},
+      {"a comment ends at its first >",
+       "<SYNC Start=1><P>a<!-- x > y -->b",
+       {"-unknown- 1+0 a", "-unknown- 1+10000 y -->b"}},
+      {"an unterminated item ends the scan",
+       "<SYNC Start=1><P>a<SYNC Start=2><P>b<P Class=x",
+       {"-unknown- 1+1 a", "-unknown- 2+10000 b"}},
+      {"a final < is dropped", "<SYNC Start=1><P>a<", {"-unknown- 1+10000 a"}},
+      {"an unterminated font ends the scan too",
+       "<SYNC Start=1><P>a<font color=red",
+       {"-unknown- 1+10000 a"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scanned(c.document), c.expected);
+  }
+}
+
+TEST(Scan, StyleRulesWrapTheTextInStackOrder) {
+  const struct {
+    const char* name;
+    std::string document;
+    Lines expected;
+  } cases[] = {
+      {"element, class and id rules",
+       sheet("P { color: red; } .A { font-weight: bold; } #I { font-style: italic; }") +
+           "<SYNC Start=1><P Class=A ID=I>t",
+       {".a 1+10000 <font color=\"red\"><b><i>t</i></b></font>"}},
+      {"the innermost element's rules outermost",
+       sheet(".A { font-weight: bold; } .B { font-style: italic; } DIV { text-decoration: "
+             "underline; } SPAN { text-decoration: line-through; }") +
+           "<DIV Class=A><SPAN Class=B><DIV Class=A><SYNC Start=1>t",
+       {".a 1+10000 <u><b><s><i><u><b>t</b></u></i></s></b></u>"}},
+      {"an id counts only on the innermost element",
+       sheet("#I { font-weight: bold }") + "<DIV ID=I><SYNC Start=1><P>t",
+       {"-unknown- 1+10000 t"}},
+      {"a comment outside STYLE or of another type defines nothing",
+       "<!-- .A { color: red } --><STYLE><!-- .A { color: red } --></STYLE>"
+       "<STYLE TYPE=text/javascript><!-- .A { color: red } --></STYLE>"
+       "<SYNC Start=1><P Class=A>t",
+       {".a 1+10000 t"}},
+      {"Text/CSS qualifies",
+       "<STYLE Type=\"Text/CSS\"><!-- .A { color: red; } --></STYLE><SYNC Start=1><P Class=A>t",
+       {".a 1+10000 <font color=\"red\">t</font>"}},
+      {"a later sheet restyles elements already open",
+       "<BODY>" + sheet("BODY { color: red; }") + "<SYNC Start=1><P>a" +
+           sheet("BODY { font-weight: bold; }") + "<SYNC Start=2><P>b" + sheet("BODY { name: x }") +
+           "<SYNC Start=3><P>c",
+       {"-unknown- 1+1 <font color=\"red\">a</font>", "-unknown- 2+1 <b>b</b>",
+        "-unknown- 3+10000 c"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scanned(c.document), c.expected);
+  }
+}
+
+TEST(Scan, LaterStyleSheetEmptiesTheTracksOfItsClasses) {
+  // The first paragraphs' chunks are given back (the sanitizer run checks nothing leaks);
+  // the unknown track and classes without a rule keep theirs.
+  const std::string document = sheet(".A { name: A }") +
+                               "<SYNC Start=1><P Class=A>one<P Class=B>two<P Class=C>keep<P>three" +
+                               sheet(".B { name: B }") + "<SYNC Start=2><P Class=A>four";
+  const Lines expected = {"-unknown- 1+10000 three", ".a 2+10000 four", ".c 1+10000 keep"};
+  EXPECT_EQ(scanned(document), expected);
+}
+
+TEST(Scan, DeepStacksStyleEverySubtitle) {
+  // Unclosed elements before and between paragraphs: every later subtitle sits under all
+  // of them, and closing items take them off again.
+  const int depth = 2000;
+  const std::string document = sheet("DIV { font-style: italic; }") + repeated("<DIV>", depth) +
+                               "<SYNC Start=1><P>a</P></SYNC>" + repeated("<DIV>", depth) +
+                               "<SYNC Start=2><P>b</P></SYNC>" + repeated("</DIV>", depth) +
+                               "<SYNC Start=3><P>c";
+  const Lines expected = {
+      "-unknown- 1+1 " + repeated("<i>", depth) + "a" + repeated("</i>", depth),
+      "-unknown- 2+1 " + repeated("<i>", 2 * depth) + "b" + repeated("</i>", 2 * depth),
+      "-unknown- 3+10000 " + repeated("<i>", depth) + "c" + repeated("</i>", depth)};
+  const Lines got = scanned(document);
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i)
+    EXPECT_TRUE(got[i] == expected[i]) << "subtitle " << i << " starts " << got[i].substr(0, 40);
+}
+
+TEST(Scan, StopsAtTheFirstNul) {
+  std::string document = "<SYNC Start=1><P>a";
+  document += '\0';
+  document += "<SYNC Start=2><P>b";
+  EXPECT_EQ(scanned(document), Lines{"-unknown- 1+10000 a"});
+}
