@@ -44,3 +44,30 @@ TEST(RecordedLog, OneLinePerMessageWithEscapes) {
   record("Subtitle", "g", 1, "after clearing");
   EXPECT_EQ(KestrelTest::recordedLog(), std::vector<std::string>{"Subtitle|g|1|after clearing"});
 }
+
+TEST(RecordedLog, PluginMessagesCarryCategoryFunctionAndLine) {
+  if (!KestrelTest::isRecordingLog())
+    GTEST_SKIP() << "runs under the recording logging library only";
+  KestrelTest::OpenedContainer c;
+  ASSERT_TRUE(c.isValid());
+  KestrelTest::TempDir dir;
+  KestrelTest::clearRecordedLog();
+
+  EXPECT_NE(c.openFile(dir.path() + "/missing.smi"), Kestrel::kResultOk);
+  const std::vector<std::string> failed = KestrelTest::recordedLog();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].rfind("Utilities|Kestrel::ParserUtilities::readTextFile|284|Failed to open "
+                            "file ",
+                            0),
+            0u)
+      << failed[0];
+
+  KestrelTest::clearRecordedLog();
+  const std::string path =
+      dir.write("one.smi", "<SAMI><BODY><SYNC Start=1000><P Class=ENCC>Hello</SAMI>");
+  EXPECT_EQ(c.openFile(path), Kestrel::kResultOk);
+  const std::vector<std::string> opened = KestrelTest::recordedLog();
+  ASSERT_FALSE(opened.empty());
+  EXPECT_EQ(opened[0].rfind("Container|Kestrel::SAMIContainer::open|1310|got subtitle ", 0), 0u)
+      << opened[0];
+}
