@@ -1,0 +1,113 @@
+#pragma once
+
+#include "kestrel/BufferString.h"
+#include "kestrel/HostInterfaces.h"
+#include "kestrel/Plugin.h"
+#include "kestrel/StreamInterface.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace KestrelTool {
+
+/// Holds one reference to a plug-in object and gives it back with release().
+template <class T> class Ref {
+public:
+  Ref() = default;
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() { reset(); }
+
+  /// Takes over a reference the caller already owns.
+  static Ref adopt(T* object) {
+    Ref ref;
+    ref.object_ = object;
+    return ref;
+  }
+  Ref(Ref&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
+  Ref& operator=(Ref&& other) noexcept {
+    if (this != &other) {
+      reset();
+      object_ = other.object_;
+      other.object_ = nullptr;
+    }
+    return *this;
+  }
+
+  void reset() noexcept {
+    if (object_ != nullptr)
+      object_->release();
+    object_ = nullptr;
+  }
+  T* get() const { return object_; }
+  T* operator->() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+private:
+  T* object_ = nullptr;
+};
+
+/// Accepts the one text format the tool can show and counts the destruction notices.
+class ToolPluginHost final : public Kestrel::PluginHost {
+public:
+  uint8_t checkFormat(const Kestrel::BufferString* format) override;
+  void pluginDestroying(Kestrel::Plugin* plugin) override;
+  void pluginDestroyed(Kestrel::Plugin* plugin) override;
+
+  int32_t destroyingCount = 0;
+  int32_t destroyedCount = 0;
+};
+
+/// The code-page settings the tool answers when the plug-in reads a file.
+struct CodePageSettings {
+  bool overrideEmbedded = false;   // "OverrideEmbedded": false lets a file's signature decide
+  std::optional<std::string> name; // "Name": absent leaves the setting unanswered
+};
+
+/// The engine's side of one container: identifiers, the viewer's language, the "CodePage"
+/// settings, and the streams the container announces. Announced streams are ours: they are
+/// deleted with this object (after the program was closed).
+class ToolContainerHost final : public Kestrel::ContainerHost {
+public:
+  ToolContainerHost(std::string preferredLanguage, CodePageSettings settings);
+  ~ToolContainerHost() override;
+  ToolContainerHost(const ToolContainerHost&) = delete;
+  ToolContainerHost& operator=(const ToolContainerHost&) = delete;
+
+  uint64_t newIdentifier() override;
+  Kestrel::BufferString getPreferredLanguage() override;
+  int32_t getSetting(const Kestrel::Setting* setting, Kestrel::SettingValue* value) override;
+  void addStream(Kestrel::StreamInterface* stream) override;
+  void removeStream(uint64_t streamId) override;
+  void selectStream(uint64_t streamId, int32_t selected) override;
+
+  /// Announced streams in the order of announcement (ascending identifiers).
+  [[nodiscard]] const std::vector<Kestrel::StreamInterface*>& streams() const;
+  [[nodiscard]] std::optional<uint64_t> selectedStream() const { return selected_; }
+  /// Deletes every announced stream; the container must have closed its program first.
+  void deleteStreams();
+
+private:
+  struct StreamDelete {
+    void operator()(Kestrel::StreamInterface* stream) const { delete stream; }
+  };
+  uint64_t nextIdentifier_ = 1;
+  std::string preferredLanguage_;
+  CodePageSettings settings_;
+  Kestrel::BufferString nameAnswer_; // the "Name" payload points here while the plug-in reads it
+  std::vector<std::unique_ptr<Kestrel::StreamInterface, StreamDelete>> owned_;
+  std::vector<Kestrel::StreamInterface*> streams_;
+  std::optional<uint64_t> selected_;
+};
+
+/// A media clock the tool sets by hand: the plug-in reads whatever time it was given last.
+class ToolClock final : public Kestrel::MediaClock {
+public:
+  int32_t getMediaTime() override { return now; }
+  int32_t now = -1; // no time until the tool sets one
+};
+
+} // namespace KestrelTool

@@ -1,0 +1,290 @@
+#include "Options.h"
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace KestrelTool {
+namespace {
+
+// Which options each command takes; an option given to a command that has no use for it is
+// an error rather than silently ignored.
+enum OptionBit : uint32_t {
+  kLang = 1u << 0,
+  kStream = 1u << 1,
+  kFrom = 1u << 2,
+  kRate = 1u << 3,
+  kRealtime = 1u << 4,
+  kFormat = 1u << 5,
+  kOutput = 1u << 6,
+};
+
+uint32_t allowedOptions(Command command) {
+  switch (command) {
+  case Command::Probe:
+    return 0;
+  case Command::Info:
+    return kLang;
+  case Command::Play:
+    return kLang | kStream | kFrom | kRate | kRealtime;
+  case Command::Export:
+    return kLang | kStream | kFormat | kOutput;
+  case Command::Help:
+    return ~0u;
+  }
+  return 0;
+}
+
+const char* commandName(Command command) {
+  switch (command) {
+  case Command::Probe:
+    return "probe";
+  case Command::Info:
+    return "info";
+  case Command::Play:
+    return "play";
+  case Command::Export:
+    return "export";
+  case Command::Help:
+    return "help";
+  }
+  return "";
+}
+
+std::optional<Command> commandFromName(std::string_view name) {
+  if (name == "probe")
+    return Command::Probe;
+  if (name == "info")
+    return Command::Info;
+  if (name == "play")
+    return Command::Play;
+  if (name == "export")
+    return Command::Export;
+  if (name == "help" || name == "-h" || name == "--help")
+    return Command::Help;
+  return std::nullopt;
+}
+
+template <class T> std::optional<T> parseUnsigned(std::string_view text) {
+  T value{};
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end)
+    return std::nullopt;
+  return value;
+}
+
+/// A speed factor such as "1", "-1", "0.5" or "2.25" in thousandths, without floating point
+/// so that "0.001" is exactly 1. At most three decimals and a factor of at most 1000.
+std::optional<int32_t> parseRate(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  const size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  std::string_view fraction = dot == std::string_view::npos ? "" : text.substr(dot + 1);
+  if ((whole.empty() && fraction.empty()) || fraction.size() > 3 || whole.size() > 4)
+    return std::nullopt;
+  int64_t thousandths = 0;
+  for (char c : whole) {
+    if (c < '0' || c > '9')
+      return std::nullopt;
+    thousandths = thousandths * 10 + (c - '0');
+  }
+  thousandths *= 1000;
+  int64_t scale = 100;
+  for (char c : fraction) {
+    if (c < '0' || c > '9')
+      return std::nullopt;
+    thousandths += (c - '0') * scale;
+    scale /= 10;
+  }
+  if (thousandths > 1000 * 1000)
+    return std::nullopt;
+  return static_cast<int32_t>(negative ? -thousandths : thousandths);
+}
+
+} // namespace
+
+ParsedOptions parseOptions(int argc, const char* const* argv) {
+  ParsedOptions parsed;
+  Options& o = parsed.options;
+  auto fail = [&parsed](std::string message) {
+    parsed.error = std::move(message);
+    return parsed;
+  };
+  if (argc < 2)
+    return fail("no command given; try \"kestrel-sami help\".");
+  const auto command = commandFromName(argv[1]);
+  if (!command)
+    return fail("unknown command \"" + std::string(argv[1]) +
+                "\"; the commands are probe, info, play, export and help.");
+  o.command = *command;
+  if (o.command == Command::Help)
+    return parsed;
+
+  uint32_t given = 0;
+  bool endOfOptions = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (!o.file.empty())
+        return fail("only one file can be given, but both \"" + o.file + "\" and \"" +
+                    std::string(arg) + "\" were.");
+      o.file = std::string(arg);
+      continue;
+    }
+    if (arg == "--") {
+      endOfOptions = true;
+      continue;
+    }
+    // --name=value and --name value are both accepted.
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    auto value = [&](std::string_view& out) -> bool {
+      if (inlineValue) {
+        out = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= argc)
+        return false;
+      out = argv[++i];
+      return true;
+    };
+    auto flagOnly = [&]() { return !inlineValue.has_value(); };
+    std::string_view v;
+    uint32_t bit = 0;
+    if (name == "-h" || name == "--help") {
+      o.command = Command::Help;
+      return parsed;
+    } else if (name == "-v" || name == "--verbose") {
+      if (!flagOnly())
+        return fail("option " + std::string(name) + " takes no value.");
+      o.verbose = true;
+    } else if (name == "--ignore-signature") {
+      if (!flagOnly())
+        return fail("option --ignore-signature takes no value.");
+      o.ignoreSignature = true;
+    } else if (name == "--realtime") {
+      if (!flagOnly())
+        return fail("option --realtime takes no value.");
+      o.realtime = true;
+      bit = kRealtime;
+    } else if (name == "--plugin" || name == "--code-page" || name == "--lang" ||
+               name == "--stream" || name == "--from" || name == "--rate" || name == "--format" ||
+               name == "-o" || name == "--output") {
+      if (!value(v))
+        return fail("option " + std::string(name) + " needs a value.");
+      if (name == "--plugin") {
+        o.pluginPath = std::string(v);
+      } else if (name == "--code-page") {
+        o.codePage = std::string(v);
+      } else if (name == "--lang") {
+        o.language = std::string(v);
+        bit = kLang;
+      } else if (name == "--stream") {
+        o.streamId = parseUnsigned<uint64_t>(v);
+        if (!o.streamId)
+          return fail("--stream needs a stream identifier as \"info\" lists it, not \"" +
+                      std::string(v) + "\".");
+        bit = kStream;
+      } else if (name == "--from") {
+        const auto from = parseUnsigned<uint32_t>(v);
+        if (!from)
+          return fail("--from needs a time in milliseconds (0 to 4294967295), not \"" +
+                      std::string(v) + "\".");
+        o.fromMs = *from;
+        o.fromGiven = true;
+        bit = kFrom;
+      } else if (name == "--rate") {
+        const auto rate = parseRate(v);
+        if (!rate)
+          return fail("--rate needs a speed factor such as 1, 0.5 or -2 (at most 1000 and "
+                      "three decimals), not \"" +
+                      std::string(v) + "\".");
+        if (*rate == 0)
+          return fail("--rate must not be 0: a stopped stream hands out no subtitles.");
+        o.rate = *rate;
+        bit = kRate;
+      } else if (name == "--format") {
+        if (v == "srt")
+          o.format = ExportFormat::Srt;
+        else if (v == "vtt")
+          o.format = ExportFormat::Vtt;
+        else if (v == "json")
+          o.format = ExportFormat::Json;
+        else
+          return fail("--format must be srt, vtt or json, not \"" + std::string(v) + "\".");
+        o.formatGiven = true;
+        bit = kFormat;
+      } else {
+        if (v.empty())
+          return fail("option " + std::string(name) + " needs a file name.");
+        o.output = std::string(v);
+        bit = kOutput;
+      }
+    } else {
+      return fail("unknown option \"" + std::string(arg) + "\"; try \"kestrel-sami help\".");
+    }
+    if ((bit & ~allowedOptions(o.command)) != 0)
+      return fail("option " + std::string(name) + " does not apply to \"" + commandName(o.command) +
+                  "\".");
+    given |= bit;
+  }
+
+  if (o.file.empty())
+    return fail(std::string("\"") + commandName(o.command) + "\" needs a SAMI file.");
+  if ((given & kStream) != 0 && (given & kLang) != 0)
+    return fail("--stream and --lang both choose a stream; give one of them.");
+  if (o.command == Command::Export && !o.formatGiven)
+    return fail("\"export\" needs --format srt, vtt or json.");
+  return parsed;
+}
+
+const char* usageText() {
+  return R"(Usage: kestrel-sami COMMAND FILE [OPTIONS]
+
+Plays the engine's part: loads the SAMI plug-in, opens FILE through it and shows what an
+engine would receive.
+
+Commands:
+  probe FILE          whether the container recognises FILE by its content, and the
+                      stream format it reports
+  info FILE           the streams: identifier, name, language, region, number of
+                      subtitles, first start and last end; the stream chosen for --lang
+  play FILE           drives a media clock and prints every subtitle as it is handed out
+  export FILE         writes the subtitles as SubRip, WebVTT or JSON
+  help                this text
+
+Options:
+  --lang TAG          the viewer's language (default: from LC_ALL, LC_MESSAGES or LANG);
+                      with play and export, only the stream chosen for it
+  --stream ID         play or export only this stream (identifiers as info lists them)
+  --from MS           play: start the clock at MS milliseconds (default 0, or the end
+                      when playing backwards)
+  --rate R            play: speed factor, e.g. 1, 0.5 or 2; negative plays backwards
+  --realtime          play: pace the clock by the wall clock
+  --format F          export: srt, vtt or json
+  -o, --output OUT    export: write to OUT instead of standard output; with several
+                      streams, one file per stream named OUT with the language added
+  --code-page NAME    the code page of a file without a Unicode signature (e.g.
+                      windows-949, windows-1252); "" takes the bytes as UTF-8. Without
+                      it, a file that is not UTF-8 has its code page detected.
+  --ignore-signature  ignore a Unicode signature at the start of the file
+  -v, --verbose       show the plug-in's log messages on standard error
+  --plugin PATH       load this build of the plug-in instead of the installed one
+
+Exit status: 0 success; 1 probe did not recognise the file; 64 bad command line;
+65 the file is not usable SAMI (refused name, not SAMI, text that does not decode);
+66 the file is missing or unreadable; 69 the plug-in could not be loaded; 73 an output
+file could not be written.
+)";
+}
+
+} // namespace KestrelTool

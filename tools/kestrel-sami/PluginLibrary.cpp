@@ -1,0 +1,82 @@
+#include "PluginLibrary.h"
+
+#include "kestrel/Logging.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <system_error>
+
+#ifndef KESTREL_TOOL_LIBDIR_FROM_BINDIR
+#define KESTREL_TOOL_LIBDIR_FROM_BINDIR "../lib"
+#endif
+
+namespace KestrelTool {
+namespace {
+
+constexpr const char* kPluginFileName = "libkestrel_sami.so";
+
+std::filesystem::path executableDirectory() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec)
+    return {};
+  return self.parent_path();
+}
+
+} // namespace
+
+std::string PluginLibrary::defaultPath() {
+  const auto bin = executableDirectory();
+  if (bin.empty())
+    return kPluginFileName; // left to the ordinary library search
+  // Installed: bindir and libdir as configured (lib/<multiarch> on some systems). Built: the
+  // build tree puts programs in bin/ and libraries in lib/.
+  for (const char* relative : {KESTREL_TOOL_LIBDIR_FROM_BINDIR, "../lib"}) {
+    const auto candidate = (bin / relative / kPluginFileName).lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::exists(candidate, ec))
+      return candidate.string();
+  }
+  return (bin / KESTREL_TOOL_LIBDIR_FROM_BINDIR / kPluginFileName).lexically_normal().string();
+}
+
+bool PluginLibrary::load(const std::string& path, bool verbose) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    error_ = "the plug-in " + path + " does not exist; build it, or name it with --plugin PATH.";
+    return false;
+  }
+  if (verbose) {
+    // The plug-in asks for the logging library by name once, on its first message; loading it
+    // here with RTLD_GLOBAL makes that lookup find this copy, switched on for stderr.
+    const char* current = std::getenv("KESTREL_LOG");
+    if (current == nullptr || *current == '\0')
+      setenv("KESTREL_LOG", "stderr", 1);
+    const auto logging = std::filesystem::path(path).parent_path() / Kestrel::kLoggingLibraryName;
+    if (dlopen(logging.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr &&
+        dlopen(Kestrel::kLoggingLibraryName, RTLD_NOW | RTLD_GLOBAL) == nullptr) {
+      error_ = "-v needs the logging library " + std::string(Kestrel::kLoggingLibraryName) +
+               " beside the plug-in (" + logging.string() + "), and it is not there.";
+      return false;
+    }
+  } else {
+    // Quiet unless asked: a logging library found on the system path stays switched off.
+    unsetenv("KESTREL_LOG");
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* reason = dlerror();
+    error_ = "the plug-in " + path +
+             " could not be loaded: " + (reason != nullptr ? reason : "unknown reason") + ".";
+    return false;
+  }
+  getPlugin_ = reinterpret_cast<GetPluginFn>(dlsym(handle, "_getPlugin"));
+  if (getPlugin_ == nullptr) {
+    error_ = path + " is not a Kestrel plug-in: it has no _getPlugin entry.";
+    return false;
+  }
+  return true;
+}
+
+} // namespace KestrelTool

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "kestrel/Plugin.h"
+
+#include <string>
+
+namespace KestrelTool {
+
+/// The plug-in shared object, loaded the way an engine loads it. It stays loaded for the rest
+/// of the process: objects and strings it handed out are freed by its own code, and the
+/// process-wide objects it keeps must not lose their module.
+class PluginLibrary {
+public:
+  using GetPluginFn = int32_t (*)(Kestrel::PluginHost*, Kestrel::Plugin**);
+
+  /// Loads the library at path. With verbose set, the logging library beside it is loaded
+  /// first and switched on for this process, so the plug-in's own lookup by name finds it.
+  /// On failure, error() says why in one sentence.
+  [[nodiscard]] bool load(const std::string& path, bool verbose);
+
+  [[nodiscard]] GetPluginFn getPlugin() const { return getPlugin_; }
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+  /// Where the plug-in sits relative to this program: beside it as installed, or as built.
+  [[nodiscard]] static std::string defaultPath();
+
+private:
+  GetPluginFn getPlugin_ = nullptr;
+  std::string error_;
+};
+
+} // namespace KestrelTool

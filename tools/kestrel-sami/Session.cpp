@@ -1,0 +1,224 @@
+#include "Session.h"
+
+#include "kestrel/MediaBuffer.h"
+#include "kestrel/NodeList.h"
+#include "kestrel/Result.h"
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+
+namespace KestrelTool {
+namespace {
+
+// The latest time the tool's clock shows. The stream compares clock + 500 with a start, so
+// the clock stays 500 below the largest time it can report.
+constexpr int32_t kLatestClock = INT32_MAX - 500;
+
+} // namespace
+
+Session::Session(std::string preferredLanguage, CodePageSettings settings)
+    : containerHost_(std::move(preferredLanguage), std::move(settings)) {}
+
+Session::~Session() { close(); }
+
+bool Session::create(int32_t (*getPlugin)(Kestrel::PluginHost*, Kestrel::Plugin**)) {
+  Kestrel::Plugin* plugin = nullptr;
+  getPlugin(&pluginHost_, &plugin);
+  if (plugin == nullptr) {
+    error_ = "the plug-in could not create its container.";
+    return false;
+  }
+  plugin_ = Ref<Kestrel::Plugin>::adopt(plugin);
+  const Kestrel::BufferString id(Kestrel::kContainerInterfaceId);
+  void* interface = nullptr;
+  if (plugin_->queryInterface(&id, &interface) != Kestrel::kResultOk || interface == nullptr) {
+    error_ = "the plug-in offers no container interface.";
+    return false;
+  }
+  // The container interface of a subtitle container carries the two subtitle slots.
+  container_ = static_cast<Kestrel::SubtitleContainerInterface*>(
+      static_cast<Kestrel::ContainerInterface*>(interface));
+  container_->attach(&containerHost_, /*id=*/containerHost_.newIdentifier());
+  return true;
+}
+
+uint8_t Session::probe(const std::string& url, std::vector<Kestrel::StreamFormat>& formats) {
+  const Kestrel::BufferString location(url.c_str());
+  Kestrel::SourceDescriptor source;
+  source.url = &location;
+  return container_->probe(&source, 0, 0, &formats);
+}
+
+int32_t Session::open(const std::string& url) {
+  const Kestrel::BufferString location(url.c_str());
+  Kestrel::SourceDescriptor source;
+  source.url = &location;
+  const int32_t result = container_->open(&source);
+  if (result != Kestrel::kResultOk)
+    return result;
+
+  uint64_t programId = 0;
+  {
+    const Kestrel::NodeList<unsigned long long> programs = container_->getProgramIds();
+    if (programs.head != nullptr)
+      programId = programs.head->value;
+  } // the list's nodes go back to the plug-in's allocator here
+  container_->selectProgram(programId);
+
+  for (Kestrel::StreamInterface* stream : containerHost_.streams()) {
+    Kestrel::BufferString name;
+    Kestrel::BufferString language;
+    Kestrel::BufferString region;
+    stream->getDescription(&name, &language, &region, 0);
+    streams_.push_back({stream, stream->streamId, name.toStdString(), language.toStdString(),
+                        region.toStdString()});
+  }
+  return result;
+}
+
+const StreamDescription* Session::selected() const {
+  const auto id = containerHost_.selectedStream();
+  return id ? find(*id) : nullptr;
+}
+
+const StreamDescription* Session::find(uint64_t id) const {
+  for (const auto& stream : streams_)
+    if (stream.id == id)
+      return &stream;
+  return nullptr;
+}
+
+Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue) {
+  Kestrel::MediaChunk* chunk = nullptr;
+  const int32_t result = stream->readStream(&chunk);
+  if (chunk == nullptr)
+    return result == Kestrel::kResultOk ? ReadResult::Ended : ReadResult::NotYet;
+  const int32_t length = std::clamp(chunk->used, 0, std::max(chunk->size, 0));
+  const char* data = chunk->lockData();
+  cue.markup.assign(data != nullptr ? data : "", data != nullptr ? length : 0);
+  chunk->unlockData();
+  cue.start = static_cast<uint32_t>(chunk->timestamp);
+  cue.duration = static_cast<uint32_t>(chunk->duration);
+  chunk->release(); // the sample goes back to the container's allocator
+  return ReadResult::Delivered;
+}
+
+std::vector<Cue> Session::readAll(const StreamDescription& description, bool& unreachable) {
+  Kestrel::StreamInterface* stream = description.stream;
+  std::vector<Cue> cues;
+  stream->setClock(&clock_);
+  stream->setRate(1000);
+  stream->seekStream(0, nullptr, 0);
+  clock_.now = kLatestClock;
+  for (;;) {
+    Cue cue;
+    const auto result = readOne(stream, cue);
+    if (result == ReadResult::Ended)
+      break;
+    if (result == ReadResult::NotYet) {
+      unreachable = true;
+      break;
+    }
+    cues.push_back(std::move(cue));
+  }
+  return cues;
+}
+
+bool Session::play(const std::vector<const StreamDescription*>& streams, uint32_t from,
+                   bool fromGiven, int32_t rate, const std::function<void(int32_t clockTime)>& wait,
+                   const std::function<void(const DeliveredSample&)>& deliver) {
+  const bool forward = rate > 0;
+  // The engine knows when the next subtitle is due only by reading; the tool reads ahead once
+  // to learn the start times, so that its clock can jump from one to the next.
+  bool unreachable = false;
+  std::vector<int32_t> times;
+  uint64_t lastEnd = 0;
+  for (const auto* stream : streams) {
+    for (const auto& cue : readAll(*stream, unreachable)) {
+      times.push_back(
+          static_cast<int32_t>(std::clamp<int64_t>(int64_t{cue.start} - 500, 0, kLatestClock)));
+      lastEnd = std::max(lastEnd, uint64_t{cue.start} + cue.duration);
+    }
+  }
+  const uint32_t start =
+      fromGiven || forward ? from : static_cast<uint32_t>(std::min<uint64_t>(lastEnd, UINT32_MAX));
+  const auto startClock = static_cast<int32_t>(std::min<uint64_t>(start, kLatestClock));
+  times.push_back(startClock);
+  if (forward) {
+    std::sort(times.begin(), times.end());
+    std::erase_if(times, [startClock](int32_t t) { return t < startClock; });
+  } else {
+    std::sort(times.begin(), times.end(), std::greater<>());
+    std::erase_if(times, [startClock](int32_t t) { return t > startClock; });
+  }
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+
+  for (const auto* stream : streams) {
+    stream->stream->setClock(&clock_);
+    stream->stream->setRate(rate);
+    stream->stream->seekStream(start, nullptr, 0);
+  }
+  std::vector<bool> ended(streams.size(), false);
+  size_t endedCount = 0;
+  for (const int32_t time : times) {
+    if (endedCount == streams.size())
+      break;
+    wait(time);
+    clock_.now = time;
+    for (size_t i = 0; i < streams.size(); ++i) {
+      while (!ended[i]) {
+        DeliveredSample sample{streams[i], time, {}};
+        const auto result = readOne(streams[i]->stream, sample.cue);
+        if (result == ReadResult::NotYet)
+          break;
+        if (result == ReadResult::Ended) {
+          ended[i] = true;
+          ++endedCount;
+          break;
+        }
+        deliver(sample);
+      }
+    }
+  }
+  return endedCount == streams.size();
+}
+
+void Session::close() {
+  if (container_ != nullptr)
+    container_->closeProgram(false);
+  streams_.clear();
+  containerHost_.deleteStreams();
+  container_ = nullptr;
+  plugin_.reset();
+}
+
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(path, ec);
+  if (ec)
+    absolute = path;
+  return absolute.lexically_normal().string();
+}
+
+std::string fileUrl(const std::string& path) {
+  const std::string text = absolutePath(path);
+  std::string url = "file://";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                       (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                       c == '~' || c == '/';
+    if (plain) {
+      url += c;
+    } else {
+      url += '%';
+      url += kHex[byte >> 4];
+      url += kHex[byte & 0x0F];
+    }
+  }
+  return url;
+}
+
+} // namespace KestrelTool

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Host.h"
+#include "SubtitleText.h"
+#include "kestrel/ContainerInterface.h"
+#include "kestrel/StreamFormat.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KestrelTool {
+
+/// What the engine learns about one announced stream.
+struct StreamDescription {
+  Kestrel::StreamInterface* stream = nullptr; // owned by the container host
+  uint64_t id = 0;
+  std::string name;
+  std::string language;
+  std::string region;
+};
+
+/// A sample as the engine received it, with the media time the clock showed then.
+struct DeliveredSample {
+  const StreamDescription* stream = nullptr;
+  int32_t clock = 0;
+  Cue cue;
+};
+
+/// One container driven the way the engine drives it: created through _getPlugin, asked for
+/// its container interface, attached, then probed or opened; the program is selected, the
+/// streams are read against a clock, and everything is given back in order at the end.
+class Session {
+public:
+  Session(std::string preferredLanguage, CodePageSettings settings);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  /// Creates and attaches the container; on failure error() says why.
+  [[nodiscard]] bool create(int32_t (*getPlugin)(Kestrel::PluginHost*, Kestrel::Plugin**));
+
+  /// The container's probe of url: its result byte, with the formats it appended.
+  uint8_t probe(const std::string& url, std::vector<Kestrel::StreamFormat>& formats);
+
+  /// Opens url, then takes the program and lets the container announce and select streams.
+  /// Returns the open's result code.
+  int32_t open(const std::string& url);
+
+  [[nodiscard]] const std::vector<StreamDescription>& streams() const { return streams_; }
+  [[nodiscard]] const StreamDescription* selected() const;
+  [[nodiscard]] const StreamDescription* find(uint64_t id) const;
+
+  /// Every sample of a stream from its start, read with the clock at the latest time it can
+  /// show. unreachable is set when samples remain that start later than any clock time.
+  std::vector<Cue> readAll(const StreamDescription& stream, bool& unreachable);
+
+  /// Plays streams from a clock time at a rate (thousandths; negative plays backwards).
+  /// Before each clock step, wait(clockTime) may pace the clock; deliver receives every
+  /// sample in the order the engine gets them. Returns false when some subtitles start later
+  /// than any clock time and could not be played.
+  bool play(const std::vector<const StreamDescription*>& streams, uint32_t from, bool fromGiven,
+            int32_t rate, const std::function<void(int32_t clockTime)>& wait,
+            const std::function<void(const DeliveredSample&)>& deliver);
+
+  /// Closes the program, deletes the streams and releases the container (also done by the
+  /// destructor).
+  void close();
+
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+private:
+  enum class ReadResult { Delivered, NotYet, Ended };
+  ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
+
+  ToolPluginHost pluginHost_;
+  ToolContainerHost containerHost_;
+  ToolClock clock_;
+  Ref<Kestrel::Plugin> plugin_;
+  Kestrel::SubtitleContainerInterface* container_ = nullptr; // lives as long as plugin_
+  std::vector<StreamDescription> streams_;
+  std::string error_;
+};
+
+/// The path made absolute (symbolic links kept, "." and ".." removed).
+[[nodiscard]] std::string absolutePath(const std::string& path);
+
+/// "file:///abs/path" for a local path, made absolute and percent-escaped so that spaces,
+/// "%", "?", "#" and non-ASCII bytes survive.
+[[nodiscard]] std::string fileUrl(const std::string& path);
+
+} // namespace KestrelTool

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace KestrelTool {
+
+/// One piece of a subtitle's inline markup as the engine receives it.
+struct MarkupToken {
+  enum class Kind { Text, Space, LineBreak, Open, Close };
+  enum class Style { Bold, Italic, Underline, Strike, Font };
+  Kind kind = Kind::Text;
+  Style style = Style::Bold;
+  std::string text;  // Text: the characters, as received
+  std::string color; // Open Font: the colour, normalised ("#rrggbb" or a lower-case name)
+};
+
+/// Splits sample text into text, collapsible white space, line breaks ("<**>", "<br>",
+/// "<br/>", "<br />" with the line end written after them) and the style tags b, i, u, s and
+/// font. Anything else that starts with "<" is text.
+[[nodiscard]] std::vector<MarkupToken> tokenizeMarkup(std::string_view markup);
+
+/// A colour attribute value as "#rrggbb" or a lower-case colour name; empty when it is
+/// neither (so nothing unsafe reaches an output file).
+[[nodiscard]] std::string normalizeColor(std::string_view value);
+
+/// The text alone, lines separated by "\n", white space collapsed.
+[[nodiscard]] std::string plainText(std::string_view markup);
+
+/// SubRip cue text: <b>, <i>, <u> and <font color> kept; no empty lines.
+[[nodiscard]] std::string srtText(std::string_view markup);
+
+/// WebVTT cue text: <b>, <i>, <u>; a colour becomes a class (<c.red>), and classes outside the
+/// format's default colours are added to colorClasses so that the file can define them.
+/// "&", "<" and ">" are escaped.
+[[nodiscard]] std::string vttText(std::string_view markup, std::set<std::string>& colorClasses);
+
+/// The class a WebVTT cue uses for a normalised colour ("red", "color_ff8000").
+[[nodiscard]] std::string vttColorClass(const std::string& color);
+
+struct Cue {
+  uint32_t start = 0;    // milliseconds, as the sample's timestamp
+  uint32_t duration = 0; // milliseconds
+  std::string markup;    // the sample text, valid UTF-8
+};
+
+struct StreamCues {
+  uint64_t id = 0;
+  std::string name;
+  std::string language;
+  std::string region;
+  bool selected = false;
+  std::vector<Cue> cues;
+};
+
+/// Whole files. Cues that would never be seen (duration 0, or no visible text) are left out
+/// of SubRip and WebVTT; JSON keeps every sample.
+[[nodiscard]] std::string writeSrt(const std::vector<Cue>& cues);
+[[nodiscard]] std::string writeVtt(const std::vector<Cue>& cues);
+[[nodiscard]] std::string writeJson(std::string_view source,
+                                    const std::vector<StreamCues>& streams);
+
+/// "HH:MM:SS.mmm" with the given separator before the milliseconds; hours grow past 99.
+[[nodiscard]] std::string formatTime(uint64_t ms, char separator = '.');
+
+} // namespace KestrelTool

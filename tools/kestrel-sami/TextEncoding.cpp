@@ -1,0 +1,192 @@
+#include "TextEncoding.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <unicode/ucnv.h>
+#include <unicode/ucsdet.h>
+
+namespace KestrelTool {
+namespace {
+
+struct Signature {
+  std::string_view bytes;
+  const char* name;
+};
+
+// Tested in this order, as the plug-in does: the UTF-32 LE signature begins with the UTF-16
+// LE one, and the UTF-7 signature has four possible last bytes.
+constexpr std::array<Signature, 12> kSignatures{{
+    {{"\x00\x00\xFE\xFF", 4}, "UTF-32BE"},
+    {{"\xFF\xFE\x00\x00", 4}, "UTF-32LE"},
+    {"\xFE\xFF", "UTF-16BE"},
+    {"\xFF\xFE", "UTF-16LE"},
+    {"\xEF\xBB\xBF", "UTF-8"},
+    {"\x2B\x2F\x76\x38", "UTF-7"},
+    {"\x2B\x2F\x76\x39", "UTF-7"},
+    {"\x2B\x2F\x76\x2B", "UTF-7"},
+    {"\x2B\x2F\x76\x2F", "UTF-7"},
+    {"\x0E\xFE\xFF", "SCSU"},
+    {"\xFB\xEE\x28", "BOCU-1"},
+    {"\x84\x31\x95\x33", "GB18030"},
+}};
+
+// Detected names whose files are, in practice, written in a wider code page that contains
+// them. Reading with the wider one loses nothing and decodes the extra characters.
+struct Widening {
+  std::string_view detected;
+  const char* converter;
+};
+constexpr std::array<Widening, 5> kWidenings{{
+    {"EUC-KR", "windows-949"},
+    {"ISO-8859-1", "windows-1252"},
+    {"ISO-8859-9", "windows-1254"},
+    {"Shift_JIS", "windows-31j"},
+    {"Big5", "windows-950"},
+}};
+
+// Only a document's head is needed to guess its code page.
+constexpr size_t kDetectionSample = 1 << 20;
+
+struct DetectorClose {
+  void operator()(UCharsetDetector* d) const { ucsdet_close(d); }
+};
+
+bool converterExists(const std::string& name) {
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* converter = ucnv_open(name.c_str(), &status);
+  if (converter != nullptr)
+    ucnv_close(converter);
+  return U_SUCCESS(status) && converter != nullptr;
+}
+
+/// Length of the well-formed UTF-8 sequence at s (of n bytes), or 0.
+size_t sequenceLength(const unsigned char* s, size_t n) {
+  const unsigned char c = s[0];
+  if (c < 0x80)
+    return 1;
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0)
+      low = 0xA0; // overlong
+    if (c == 0xED)
+      high = 0x9F; // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0)
+      low = 0x90; // overlong
+    if (c == 0xF4)
+      high = 0x8F; // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (n < length || s[1] < low || s[1] > high)
+    return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (s[i] < 0x80 || s[i] > 0xBF)
+      return 0;
+  return length;
+}
+
+} // namespace
+
+std::optional<std::string> unicodeSignature(std::string_view bytes) {
+  for (const auto& signature : kSignatures)
+    if (bytes.starts_with(signature.bytes))
+      return std::string(signature.name);
+  return std::nullopt;
+}
+
+bool isWellFormedUtf8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const size_t length = sequenceLength(s + i, bytes.size() - i);
+    if (length == 0)
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string repairUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const size_t length = sequenceLength(s + i, bytes.size() - i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    out.append(bytes.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+std::optional<DetectedCodePage> detectCodePage(std::string_view bytes) {
+  bytes = bytes.substr(0, std::min(bytes.size(), kDetectionSample));
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UCharsetDetector, DetectorClose> detector(ucsdet_open(&status));
+  if (U_FAILURE(status) || !detector)
+    return std::nullopt;
+  // Markup says nothing about the language of the text; ICU can skip it.
+  ucsdet_enableInputFilter(detector.get(), true);
+  ucsdet_setText(detector.get(), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
+  int32_t count = 0;
+  const UCharsetMatch** matches = ucsdet_detectAll(detector.get(), &count, &status);
+  if (U_FAILURE(status) || matches == nullptr)
+    return std::nullopt;
+  for (int32_t i = 0; i < count; ++i) {
+    UErrorCode matchStatus = U_ZERO_ERROR;
+    const char* name = ucsdet_getName(matches[i], &matchStatus);
+    const int32_t confidence = ucsdet_getConfidence(matches[i], &matchStatus);
+    if (U_FAILURE(matchStatus) || name == nullptr || confidence <= 0)
+      continue;
+    DetectedCodePage guess{name, name, confidence};
+    for (const auto& widening : kWidenings)
+      if (widening.detected == name)
+        guess.converter = widening.converter;
+    // ICU names some right-to-left variants "IBM424_rtl"; the converter is the plain one.
+    if (const auto suffix = guess.converter.find('_');
+        suffix != std::string::npos && !converterExists(guess.converter))
+      guess.converter.erase(suffix);
+    if (converterExists(guess.converter))
+      return guess;
+  }
+  return std::nullopt;
+}
+
+bool containsSamiMarker(std::string_view bytes) {
+  constexpr std::string_view kMarker = "<sami";
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  // (unit size, offset of the significant byte within a unit)
+  constexpr std::array<std::pair<size_t, size_t>, 5> kForms{
+      {{1, 0}, {2, 0}, {2, 1}, {4, 0}, {4, 3}}};
+  for (const auto& [unit, offset] : kForms) {
+    const size_t span = kMarker.size() * unit;
+    for (size_t start = 0; start + span <= bytes.size(); ++start) {
+      bool match = true;
+      for (size_t k = 0; k < kMarker.size() && match; ++k) {
+        const size_t base = start + k * unit;
+        match = lower(bytes[base + offset]) == kMarker[k];
+        for (size_t z = 0; z < unit && match; ++z)
+          if (z != offset && bytes[base + z] != '\0')
+            match = false;
+      }
+      if (match)
+        return true;
+    }
+  }
+  return false;
+}
+
+} // namespace KestrelTool

@@ -1,0 +1,474 @@
+// kestrel-sami: plays the engine's part for the SAMI plug-in. It loads the built plug-in with
+// dlopen and talks to it only through the engine interfaces, as a media player would.
+#include "Host.h"
+#include "Options.h"
+#include "PluginLibrary.h"
+#include "Session.h"
+#include "SubtitleText.h"
+#include "TextEncoding.h"
+#include "kestrel/Result.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+namespace KestrelTool {
+namespace {
+
+// Exit codes follow the BSD sysexits convention.
+constexpr int kExitNotRecognised = 1;
+constexpr int kExitUsage = 64;
+constexpr int kExitData = 65;
+constexpr int kExitNoInput = 66;
+constexpr int kExitUnavailable = 69;
+constexpr int kExitCantCreate = 73;
+
+// The container reads paths into a buffer of 260 UTF-16 units, terminator included.
+constexpr size_t kMaxPathUnits = 259;
+
+int fail(int code, const std::string& sentence) {
+  std::cerr << "kestrel-sami: " << sentence << '\n';
+  return code;
+}
+
+/// The viewer's language from the locale: "ko_KR.UTF-8" gives "ko-KR"; "C" gives nothing.
+std::string preferredLanguageFromLocale() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0')
+      continue;
+    std::string tag(value);
+    tag = tag.substr(0, tag.find_first_of(".@"));
+    if (tag == "C" || tag == "POSIX")
+      return {};
+    std::replace(tag.begin(), tag.end(), '_', '-');
+    return tag;
+  }
+  return {};
+}
+
+/// Reads the whole file, or says in one sentence why it can't.
+bool readFile(const std::string& path, std::string& bytes, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) {
+    error = "cannot read " + path + ": no such file.";
+    return false;
+  }
+  if (std::filesystem::is_directory(status)) {
+    error = path + " is a directory, not a SAMI file.";
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    error = path + " is not a regular file.";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+    return false;
+  }
+  return true;
+}
+
+/// How the tool answers the "CodePage" settings for one file, and how to describe it.
+struct EncodingChoice {
+  CodePageSettings settings;
+  std::string description; // e.g. "UTF-16LE (signature)"
+};
+
+EncodingChoice chooseEncoding(const Options& options, const std::string& path,
+                              std::string_view bytes) {
+  EncodingChoice choice;
+  choice.settings.overrideEmbedded = options.ignoreSignature;
+  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(bytes);
+  if (signature) {
+    choice.description = *signature + " (signature)";
+    // A signature decides before "Name" is asked for; answer it anyway if the user gave one.
+    choice.settings.name = options.codePage;
+    return choice;
+  }
+  if (options.codePage) {
+    choice.settings.name = options.codePage;
+    choice.description = options.codePage->empty() ? "UTF-8 (--code-page \"\")"
+                                                   : *options.codePage + " (--code-page)";
+    return choice;
+  }
+  if (isWellFormedUtf8(bytes)) {
+    choice.description = "UTF-8";
+    return choice;
+  }
+  if (const auto detected = detectCodePage(bytes)) {
+    choice.settings.name = detected->converter;
+    choice.description = detected->converter + " (detected " + detected->detected + ")";
+    std::cerr << "kestrel-sami: " << path << " has no Unicode signature and is not UTF-8; "
+              << "reading it as " << detected->converter << " (detected " << detected->detected
+              << ", confidence " << detected->confidence
+              << "); name another code page with --code-page.\n";
+    return choice;
+  }
+  choice.description = "UTF-8 (assumed; no code page detected)";
+  return choice;
+}
+
+/// The container's own extension rule: the text after the last "." of the location.
+bool containerAcceptsName(const std::string& url) {
+  const size_t dot = url.rfind('.');
+  if (dot == std::string::npos)
+    return false;
+  const std::string_view extension = std::string_view(url).substr(dot);
+  return extension == ".smi" || extension == ".sami";
+}
+
+size_t utf16Units(std::string_view utf8) {
+  size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80)
+      units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
+
+std::string streamLabel(const StreamDescription& stream) {
+  return "#" + std::to_string(stream.id) + (stream.name.empty() ? "" : " " + stream.name);
+}
+
+/// Sample text on one line: the markup as received, line ends shown as \r and \n.
+std::string oneLine(const std::string& text) {
+  std::string out;
+  for (const char c : repairUtf8(text)) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string rateText(int32_t rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%d.%03d", rate < 0 ? "-" : "", std::abs(rate) / 1000,
+                std::abs(rate) % 1000);
+  std::string out(text);
+  while (out.back() == '0')
+    out.pop_back();
+  if (out.back() == '.')
+    out.pop_back();
+  return out;
+}
+
+class Tool {
+public:
+  explicit Tool(const Options& options) : options_(options) {}
+
+  int run() {
+    if (!readFile(options_.file, bytes_, error_))
+      return fail(kExitNoInput, error_);
+    const std::string url = fileUrl(options_.file);
+    if (utf16Units(absolutePath(options_.file)) > kMaxPathUnits)
+      return fail(kExitData, "the container cannot open " + options_.file +
+                                 ": its full path is longer than 259 characters.");
+    encoding_ = chooseEncoding(options_, options_.file, bytes_);
+
+    PluginLibrary library;
+    if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
+      return fail(kExitUnavailable, library.error());
+    language_ = options_.language.value_or(preferredLanguageFromLocale());
+    Session session(language_, encoding_.settings);
+    if (!session.create(library.getPlugin()))
+      return fail(kExitUnavailable, session.error());
+
+    if (options_.command == Command::Probe)
+      return probe(session, url);
+    if (const int code = open(session, url); code != 0)
+      return code;
+    switch (options_.command) {
+    case Command::Info:
+      return info(session);
+    case Command::Play:
+      return play(session);
+    case Command::Export:
+      return exportStreams(session);
+    default:
+      return 0;
+    }
+  }
+
+private:
+  int probe(Session& session, const std::string& url) {
+    std::vector<Kestrel::StreamFormat> formats;
+    const uint8_t result = session.probe(url, formats);
+    if (!formats.empty()) {
+      const auto& f = formats.front();
+      const std::string code(f.code.bytes, strnlen(f.code.bytes, sizeof f.code.bytes));
+      std::cout << options_.file << ": recognised as SAMI; stream format " << code << " ("
+                << f.first << ", " << f.second << ", " << f.third << ")\n";
+      return 0;
+    }
+    std::cout << options_.file << ": not recognised as SAMI";
+    if (result != 0)
+      std::cout << " (the engine refused the text format, result " << int{result} << ")";
+    else if (bytes_.size() < 1024)
+      std::cout << " (the container reads the first 1024 bytes, and the file has only "
+                << bytes_.size() << ")";
+    else
+      std::cout << " (no <SAMI> in its first 1024 bytes)";
+    std::cout << '\n';
+    return kExitNotRecognised;
+  }
+
+  int open(Session& session, const std::string& url) {
+    if (session.open(url) != Kestrel::kResultOk) {
+      if (!containerAcceptsName(url))
+        return fail(kExitData, "the container refuses the name " + options_.file +
+                                   ": it accepts only names ending in lower-case \".smi\" or "
+                                   "\".sami\".");
+      if (bytes_.empty())
+        return fail(kExitData, options_.file + " is empty.");
+      return fail(kExitData, "the text of " + options_.file + " does not decode as " +
+                                 encoding_.description +
+                                 "; name its code page with --code-page NAME.");
+    }
+    if (session.streams().empty()) {
+      if (!containsSamiMarker(bytes_))
+        return fail(kExitData, options_.file + " is not a SAMI document: it has no <SAMI> "
+                                               "element.");
+      std::cerr << "kestrel-sami: " << options_.file << " holds no subtitles.\n";
+    }
+    return 0;
+  }
+
+  /// The streams the user asked for: one by --stream or --lang, otherwise all of them.
+  bool chooseStreams(Session& session, std::vector<const StreamDescription*>& chosen) {
+    if (options_.streamId) {
+      const auto* stream = session.find(*options_.streamId);
+      if (stream == nullptr) {
+        std::string known;
+        for (const auto& s : session.streams())
+          known += (known.empty() ? "" : ", ") + std::to_string(s.id);
+        error_ = options_.file + " has no stream " + std::to_string(*options_.streamId) +
+                 (known.empty() ? "." : "; its streams are " + known + ".");
+        return false;
+      }
+      chosen.push_back(stream);
+    } else if (options_.language) {
+      if (const auto* stream = session.selected())
+        chosen.push_back(stream);
+    } else {
+      for (const auto& stream : session.streams())
+        chosen.push_back(&stream);
+    }
+    return true;
+  }
+
+  void reportUnreachable(const StreamDescription& stream) {
+    std::cerr << "kestrel-sami: stream " << stream.id
+              << " has subtitles that start later than any media clock time ("
+              << formatTime(INT32_MAX) << "); they were left out.\n";
+  }
+
+  int info(Session& session) {
+    struct Row {
+      std::vector<std::string> cells;
+    };
+    std::vector<Row> rows{
+        {{"id", "name", "language", "region", "subtitles", "first start", "last end"}}};
+    for (const auto& stream : session.streams()) {
+      bool unreachable = false;
+      const auto cues = session.readAll(stream, unreachable);
+      if (unreachable)
+        reportUnreachable(stream);
+      uint64_t lastEnd = 0;
+      for (const auto& cue : cues)
+        lastEnd = std::max(lastEnd, uint64_t{cue.start} + cue.duration);
+      rows.push_back({{std::to_string(stream.id), orDash(stream.name), orDash(stream.language),
+                       orDash(stream.region), std::to_string(cues.size()),
+                       cues.empty() ? "-" : formatTime(cues.front().start),
+                       cues.empty() ? "-" : formatTime(lastEnd)}});
+    }
+    std::cout << options_.file << "\n  encoding: " << encoding_.description
+              << "\n  streams: " << session.streams().size() << '\n';
+    if (!session.streams().empty()) {
+      std::vector<size_t> widths(rows.front().cells.size(), 0);
+      for (const auto& row : rows)
+        for (size_t c = 0; c < row.cells.size(); ++c)
+          widths[c] = std::max(widths[c], utf16Units(row.cells[c]));
+      for (const auto& row : rows) {
+        std::string line = "  ";
+        for (size_t c = 0; c < row.cells.size(); ++c) {
+          line += row.cells[c];
+          if (c + 1 < row.cells.size())
+            line += std::string(widths[c] - utf16Units(row.cells[c]) + 2, ' ');
+        }
+        std::cout << line << '\n';
+      }
+    }
+    const auto* selected = session.selected();
+    std::cout << "  selected for "
+              << (language_.empty() ? "no preferred language" : "\"" + language_ + "\"") << ": "
+              << (selected != nullptr ? streamLabel(*selected) : "none") << '\n';
+    return 0;
+  }
+
+  int play(Session& session) {
+    std::vector<const StreamDescription*> streams;
+    if (!chooseStreams(session, streams))
+      return fail(kExitUsage, error_);
+    const auto* selected = session.selected();
+    std::cout << options_.file << ": " << session.streams().size() << " stream"
+              << (session.streams().size() == 1 ? "" : "s") << ", selected "
+              << (selected != nullptr ? streamLabel(*selected) : "none") << "; playing "
+              << (streams.size() == session.streams().size() ? "all"
+                  : streams.empty()                          ? "none"
+                                                             : streamLabel(*streams.front()))
+              << " at rate " << rateText(options_.rate) << '\n';
+    if (streams.empty())
+      return 0;
+
+    using WallClock = std::chrono::steady_clock;
+    const auto wallStart = WallClock::now();
+    std::optional<int32_t> firstClock;
+    const auto wait = [&](int32_t clockTime) {
+      if (!options_.realtime)
+        return;
+      if (!firstClock)
+        firstClock = clockTime;
+      // Media time passes |rate| / 1000 times as fast as the wall clock.
+      const int64_t mediaElapsed = std::abs(int64_t{clockTime} - *firstClock);
+      const auto due = wallStart + std::chrono::microseconds(mediaElapsed * 1000 * 1000 /
+                                                             std::abs(options_.rate));
+      std::cout.flush();
+      std::this_thread::sleep_until(due);
+    };
+    uint32_t count = 0;
+    const auto deliver = [&](const DeliveredSample& sample) {
+      ++count;
+      std::cout << formatTime(sample.cue.start) << " +" << sample.cue.duration / 1000 << '.'
+                << std::to_string(1000 + sample.cue.duration % 1000).substr(1) << "s "
+                << streamLabel(*sample.stream) << ": " << oneLine(sample.cue.markup) << '\n';
+    };
+    const bool complete =
+        session.play(streams, options_.fromMs, options_.fromGiven, options_.rate, wait, deliver);
+    if (!complete)
+      std::cerr << "kestrel-sami: some subtitles start later than any media clock time ("
+                << formatTime(INT32_MAX) << ") and were not played.\n";
+    std::cout << "end: " << count << " subtitle" << (count == 1 ? "" : "s") << " played\n";
+    return 0;
+  }
+
+  int exportStreams(Session& session) {
+    std::vector<const StreamDescription*> streams;
+    if (!chooseStreams(session, streams))
+      return fail(kExitUsage, error_);
+    if (streams.empty() && options_.language)
+      return fail(kExitData, "no stream of " + options_.file + " was chosen for \"" +
+                                 *options_.language + "\".");
+    std::vector<StreamCues> exported;
+    for (const auto* stream : streams) {
+      bool unreachable = false;
+      StreamCues cues{
+          stream->id, stream->name, stream->language, stream->region, session.selected() == stream,
+          {}};
+      cues.cues = session.readAll(*stream, unreachable);
+      if (unreachable)
+        reportUnreachable(*stream);
+      for (auto& cue : cues.cues)
+        cue.markup = repairUtf8(cue.markup);
+      exported.push_back(std::move(cues));
+    }
+
+    if (options_.format == ExportFormat::Json)
+      return write(options_.output, writeJson(options_.file, exported));
+    const auto render = [this](const StreamCues& stream) {
+      return options_.format == ExportFormat::Srt ? writeSrt(stream.cues) : writeVtt(stream.cues);
+    };
+    if (exported.size() == 1)
+      return write(options_.output, render(exported.front()));
+    if (exported.empty())
+      return write(options_.output, options_.format == ExportFormat::Vtt ? "WEBVTT\n" : "");
+    if (!options_.output)
+      return fail(kExitUsage, options_.file + " has " + std::to_string(exported.size()) +
+                                  " streams; choose one with --stream ID or --lang TAG, or give "
+                                  "-o OUT to write one file per stream.");
+    for (const auto& stream : exported) {
+      const std::string path = perStreamPath(*options_.output, stream, exported);
+      if (const int code = write(path, render(stream)); code != 0)
+        return code;
+      std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << path << '\n';
+    }
+    return 0;
+  }
+
+  /// "out.srt" becomes "out.en.srt" for a stream in English, or "out.3.srt" for stream 3
+  /// when the language is missing or shared with another stream.
+  static std::string perStreamPath(const std::string& output, const StreamCues& stream,
+                                   const std::vector<StreamCues>& all) {
+    const auto sameLanguage = std::count_if(
+        all.begin(), all.end(), [&](const StreamCues& s) { return s.language == stream.language; });
+    std::string tag = stream.language;
+    bool safe = !tag.empty() && sameLanguage == 1;
+    for (const char c : tag)
+      safe = safe && (std::isalnum(static_cast<unsigned char>(c)) || c == '-');
+    if (!safe)
+      tag = std::to_string(stream.id);
+    const std::filesystem::path path(output);
+    return (path.parent_path() / (path.stem().string() + "." + tag + path.extension().string()))
+        .string();
+  }
+
+  int write(const std::optional<std::string>& path, const std::string& text) {
+    if (!path) {
+      std::cout << text;
+      std::cout.flush();
+      return std::cout ? 0 : fail(kExitCantCreate, "cannot write to standard output.");
+    }
+    std::ofstream out(*path, std::ios::binary | std::ios::trunc);
+    if (out)
+      out << text;
+    out.close();
+    if (!out)
+      return fail(kExitCantCreate, "cannot write " + *path + ": " + std::strerror(errno) + ".");
+    return 0;
+  }
+
+  const Options& options_;
+  std::string bytes_;
+  std::string language_;
+  EncodingChoice encoding_;
+  std::string error_;
+};
+
+} // namespace
+} // namespace KestrelTool
+
+int main(int argc, char** argv) {
+  using namespace KestrelTool;
+  const ParsedOptions parsed = parseOptions(argc, argv);
+  if (!parsed.error.empty())
+    return fail(kExitUsage, parsed.error);
+  if (parsed.options.command == Command::Help) {
+    std::cout << usageText();
+    return 0;
+  }
+  return Tool(parsed.options).run();
+}
