@@ -51,6 +51,24 @@ const char* commandName(Command command) {
   return "";
 }
 
+uint32_t optionBit(std::string_view name) {
+  if (name == "--lang")
+    return kLang;
+  if (name == "--stream")
+    return kStream;
+  if (name == "--from")
+    return kFrom;
+  if (name == "--rate")
+    return kRate;
+  if (name == "--realtime")
+    return kRealtime;
+  if (name == "--format")
+    return kFormat;
+  if (name == "-o" || name == "--output")
+    return kOutput;
+  return 0;
+}
+
 std::optional<Command> commandFromName(std::string_view name) {
   if (name == "probe")
     return Command::Probe;
@@ -60,7 +78,7 @@ std::optional<Command> commandFromName(std::string_view name) {
     return Command::Play;
   if (name == "export")
     return Command::Export;
-  if (name == "help" || name == "-h" || name == "--help")
+  if (name == "help")
     return Command::Help;
   return std::nullopt;
 }
@@ -117,19 +135,21 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
   };
   if (argc < 2)
     return fail("no command given; try \"kestrel-sami help\".");
-  const auto command = commandFromName(argv[1]);
-  if (!command)
-    return fail("unknown command \"" + std::string(argv[1]) +
-                "\"; the commands are probe, info, play, export and help.");
-  o.command = *command;
-  if (o.command == Command::Help)
-    return parsed;
-
   uint32_t given = 0;
   bool endOfOptions = false;
-  for (int i = 2; i < argc; ++i) {
+  bool haveCommand = false;
+  for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (!haveCommand) {
+        const auto command = commandFromName(arg);
+        if (!command)
+          return fail("unknown command \"" + std::string(arg) +
+                      "\"; the commands are probe, info, play, export and help.");
+        o.command = *command;
+        haveCommand = true;
+        continue;
+      }
       if (!o.file.empty())
         return fail("only one file can be given, but both \"" + o.file + "\" and \"" +
                     std::string(arg) + "\" were.");
@@ -163,7 +183,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
     if (name == "-h" || name == "--help") {
       o.command = Command::Help;
       return parsed;
-    } else if (name == "-v" || name == "--verbose") {
+    }
+    if (name == "-v" || name == "--verbose") {
       if (!flagOnly())
         return fail("option " + std::string(name) + " takes no value.");
       o.verbose = true;
@@ -232,10 +253,22 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
     } else {
       return fail("unknown option \"" + std::string(arg) + "\"; try \"kestrel-sami help\".");
     }
-    if ((bit & ~allowedOptions(o.command)) != 0)
-      return fail("option " + std::string(name) + " does not apply to \"" + commandName(o.command) +
-                  "\".");
     given |= bit;
+  }
+
+  if (o.command == Command::Help)
+    return parsed;
+  if (!haveCommand)
+    return fail("no command given; try \"kestrel-sami help\".");
+  // Options may come before the command, so whether they apply is checked now.
+  if (const uint32_t stray = given & ~allowedOptions(o.command); stray != 0) {
+    for (int i = 1; i < argc; ++i) {
+      const std::string_view arg = argv[i];
+      const std::string_view name = arg.substr(0, arg.find('='));
+      if ((optionBit(name) & stray) != 0)
+        return fail("option " + std::string(name) + " does not apply to \"" +
+                    commandName(o.command) + "\".");
+    }
   }
 
   if (o.file.empty())

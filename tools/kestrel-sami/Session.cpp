@@ -15,6 +15,8 @@ namespace {
 // the clock stays 500 below the largest time it can report.
 constexpr int32_t kLatestClock = INT32_MAX - 500;
 
+constexpr uint64_t kContainerId = 0x4B53414D49; // any value; the container only stores it
+
 } // namespace
 
 Session::Session(std::string preferredLanguage, CodePageSettings settings)
@@ -39,7 +41,9 @@ bool Session::create(int32_t (*getPlugin)(Kestrel::PluginHost*, Kestrel::Plugin*
   // The container interface of a subtitle container carries the two subtitle slots.
   container_ = static_cast<Kestrel::SubtitleContainerInterface*>(
       static_cast<Kestrel::ContainerInterface*>(interface));
-  container_->attach(&containerHost_, /*id=*/containerHost_.newIdentifier());
+  // The container's identifier is the engine's own business; stream identifiers come from
+  // newIdentifier and so start at 1, which keeps them short on the command line.
+  container_->attach(&containerHost_, /*id=*/kContainerId);
   return true;
 }
 

@@ -133,6 +133,29 @@ bool containerAcceptsName(const std::string& url) {
   return extension == ".smi" || extension == ".sami";
 }
 
+/// Terminal columns of UTF-8 text: East Asian wide characters take two.
+size_t displayWidth(std::string_view utf8) {
+  size_t width = 0;
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t cp = s[i];
+    size_t length = cp < 0x80 ? 1 : cp < 0xE0 ? 2 : cp < 0xF0 ? 3 : 4;
+    length = std::min(length, utf8.size() - i);
+    if (length > 1) {
+      cp &= 0x3Fu >> (length - 1);
+      for (size_t k = 1; k < length; ++k)
+        cp = (cp << 6) | (s[i + k] & 0x3Fu);
+    }
+    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                      (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+    width += wide ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
 size_t utf16Units(std::string_view utf8) {
   size_t units = 0;
   for (const char c : utf8) {
@@ -312,13 +335,13 @@ private:
       std::vector<size_t> widths(rows.front().cells.size(), 0);
       for (const auto& row : rows)
         for (size_t c = 0; c < row.cells.size(); ++c)
-          widths[c] = std::max(widths[c], utf16Units(row.cells[c]));
+          widths[c] = std::max(widths[c], displayWidth(row.cells[c]));
       for (const auto& row : rows) {
         std::string line = "  ";
         for (size_t c = 0; c < row.cells.size(); ++c) {
           line += row.cells[c];
           if (c + 1 < row.cells.size())
-            line += std::string(widths[c] - utf16Units(row.cells[c]) + 2, ' ');
+            line += std::string(widths[c] - displayWidth(row.cells[c]) + 2, ' ');
         }
         std::cout << line << '\n';
       }
