@@ -63,7 +63,14 @@ std::u16string toWidePath(const BufferString& path) {
 struct Encoding {
   std::string name;
   uint32_t skipped = 0;
+  bool dropsSignatureCharacter = false; // the converted text starts with U+FEFF to remove
 };
+
+/// UTF-7 and BOCU-1 carry state from one character to the next, and their signature is
+/// the first character's encoding: the bytes after it can't be decoded on their own (the
+/// next character loses its first bits or its base). Such text is converted whole and the
+/// signature's U+FEFF removed from the result.
+bool isStatefulSignature(const std::string& name) { return name == "UTF7" || name == "BOCU-1"; }
 
 Encoding chooseEncoding(ContainerHost* host, const char* data, uint32_t size) {
   Encoding encoding;
@@ -75,8 +82,11 @@ Encoding chooseEncoding(ContainerHost* host, const char* data, uint32_t size) {
     BufferString name;
     const int32_t skipped = detectSignature(data, size, &name);
     if (skipped > 0) {
-      encoding.skipped = static_cast<uint32_t>(skipped);
       encoding.name = name.toStdString();
+      if (isStatefulSignature(encoding.name))
+        encoding.dropsSignatureCharacter = true;
+      else
+        encoding.skipped = static_cast<uint32_t>(skipped);
       return encoding;
     }
   }
@@ -172,6 +182,8 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
     }
     converted = convertToUtf8(encoding.name.c_str(), start, remaining);
     utf8 = converted.c_str();
+    if (encoding.dropsSignatureCharacter && converted.starts_with("\xEF\xBB\xBF"))
+      utf8 += 3;
     utf8Length = std::strlen(utf8); // a U+0000 in the source ends the text
   }
 
