@@ -43,37 +43,36 @@ SubtitleParserTemplate<Format>::SubtitleParserTemplate()
 
 template <class Format> SubtitleParserTemplate<Format>::~SubtitleParserTemplate() {
   // A program that was never closed still owns its entries, and streams that never reached
-  // the engine have no other owner: both would leak otherwise.
+  // the engine have no other owner: both would leak otherwise. Announced streams are left
+  // alone: the engine may already have deleted them.
   {
     Guard guard(lock_);
     for (auto& [id, stream] : streams_)
-      retireStream(id, stream);
+      retireTrack(id, stream, /*emptyStream=*/false);
     streams_.clear();
-    announced_.clear();
   }
   delete chunkAllocator_;
 }
 
-template <class Format> void SubtitleParserTemplate<Format>::releaseEntries(OverlayStream& stream) {
-  EntryList released;
-  released.swap(stream.entryList());
-  for (MediaChunk* entry : released) {
-    // The allocator frees a payload only when the size is not 0, but an empty text still
-    // has its terminating NUL in a buffer of its own.
-    if (entry != nullptr && entry->getSize() == 0 && entry->data != nullptr) {
-      delete[] entry->data;
-      entry->data = nullptr;
-    }
-    chunkAllocator_->releaseBuffer(entry);
-  }
-}
-
 template <class Format>
-void SubtitleParserTemplate<Format>::retireStream(uint64_t streamId, OverlayStream* stream) {
-  if (stream == nullptr)
-    return;
-  releaseEntries(*stream);
-  if (announced_.erase(streamId) == 0)
+void SubtitleParserTemplate<Format>::retireTrack(uint64_t streamId, OverlayStream* stream,
+                                                 bool emptyStream) {
+  const bool announced = announced_.erase(streamId) != 0;
+  if (stream != nullptr && (emptyStream || !announced))
+    stream->entryList().clear();
+  if (auto track = trackEntries_.find(streamId); track != trackEntries_.end()) {
+    for (MediaChunk* entry : track->second) {
+      // The allocator frees a payload only when the size is not 0, but an empty text still
+      // has its terminating NUL in a buffer of its own.
+      if (entry != nullptr && entry->getSize() == 0 && entry->data != nullptr) {
+        delete[] entry->data;
+        entry->data = nullptr;
+      }
+      chunkAllocator_->releaseBuffer(entry);
+    }
+    trackEntries_.erase(track);
+  }
+  if (!announced)
     delete stream; // the engine never saw it
 }
 
@@ -149,7 +148,7 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::closeProgram(boo
   std::map<uint64_t, OverlayStream*> closing;
   closing.swap(streams_);
   for (auto& [id, stream] : closing) {
-    retireStream(id, stream);
+    retireTrack(id, stream, /*emptyStream=*/true);
     if (host != nullptr)
       host->removeStream(id);
   }
@@ -187,7 +186,8 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, const Buff
   OverlayStream*& slot = streams_[id];
   // A host that repeats an identifier would otherwise orphan the earlier track.
   if (slot != nullptr)
-    retireStream(id, slot);
+    retireTrack(id, slot, /*emptyStream=*/true);
+  trackEntries_[id] = entries;
   slot = stream.release(); // the store holds it until the engine is given it
   return true;
 }

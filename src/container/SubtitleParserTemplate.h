@@ -62,14 +62,16 @@ protected:
   BufferString preferredLanguage_;
   uint64_t programId_ = UINT64_MAX;
   MediaBufferAllocator* chunkAllocator_;
-  std::set<uint64_t> announced_; // streams given to the engine with addStream
+  // What the container owns, kept apart from the streams because the engine may delete an
+  // announced stream at any time.
+  std::map<uint64_t, EntryList> trackEntries_; // each track's entries, by stream identifier
+  std::set<uint64_t> announced_;               // streams given to the engine with addStream
 
 private:
-  /// Empties the stream's list and releases the entries it held.
-  void releaseEntries(OverlayStream& stream);
-  /// Drops a stream from the store: its entries are released, and it is deleted unless the
-  /// engine holds it.
-  void retireStream(uint64_t streamId, OverlayStream* stream);
+  /// Releases the track's entries and forgets the stream, deleting it unless the engine
+  /// was given it. With emptyStream, the stream's own list is emptied first; only then may
+  /// an announced stream be touched (the engine keeps it alive until removeStream).
+  void retireTrack(uint64_t streamId, OverlayStream* stream, bool emptyStream);
 };
 
 } // namespace Kestrel
