@@ -116,7 +116,6 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path,
     choice.description = detected->converter + " (detected " + detected->detected + ")";
     std::cerr << "kestrel-sami: " << path << " has no Unicode signature and is not UTF-8; "
               << "reading it as " << detected->converter << " (detected " << detected->detected
-              << ", confidence " << detected->confidence
               << "); name another code page with --code-page.\n";
     return choice;
   }

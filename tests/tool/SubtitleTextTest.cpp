@@ -1,0 +1,128 @@
+#include "SubtitleText.h"
+
+#include <gtest/gtest.h>
+
+using namespace KestrelTool;
+
+namespace {
+
+std::string vtt(std::string_view markup) {
+  std::set<std::string> classes;
+  return vttText(markup, classes);
+}
+
+} // namespace
+
+TEST(SubtitleText, EveryLineBreakFormBreaksOnce) {
+  const struct {
+    const char* markup;
+    const char* plain;
+  } cases[] = {
+      {"a<**>b", "a\nb"},
+      {"a<br>b", "a\nb"},
+      {"a<BR/>b", "a\nb"},
+      {"a<br />b", "a\nb"},
+      {"a<br>\r\nb", "a\nb"}, // the line end written after a kept <br> is the same break
+      {"a<br>\nb", "a\nb"},
+      {"a\r\n  b", "a b"}, // a line end in the text is white space, as in HTML
+      {"  a \t b  ", "a b"},
+      {"<br><**>a<br><br>b<br>", "a\nb"}, // never an empty line: it would end a cue
+      {"a <b>", "a"},
+      {"a < b <x> c", "a < b <x> c"}, // a "<" that is not markup stays text
+      {"<brx>", "<brx>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.markup);
+    EXPECT_EQ(plainText(c.markup), c.plain);
+  }
+}
+
+TEST(SubtitleText, SubRipKeepsItsStylesAndNestsThem) {
+  const struct {
+    const char* markup;
+    const char* srt;
+  } cases[] = {
+      {"<B>a</B> <I>b</I> <u>c</u> <s>d</s>", "<b>a</b> <i>b</i> <u>c</u> d"},
+      {"<font face=\"Arial\" size=\"+2\" color=\"#FF0000\">x</font>",
+       "<font color=\"#ff0000\">x</font>"},
+      {"<FONT COLOR=FFCC00>x</FONT>", "<font color=\"#ffcc00\">x</font>"},
+      {"<font face=Arial>x</font>", "x"}, // no colour, no tag
+      {"<font color=\"red\" onclick=\"x\">x</font>", "<font color=\"red\">x</font>"},
+      {"<font color=\"red x=1\">x</font>", "x"},       // not a colour: dropped
+      {"<font color='\"><i>'>x", "<i>'>x</i>"},        // an item ends at its first ">"
+      {"<b><i>x</b>y</i>", "<b><i>x</i></b><i>y</i>"}, // crossed tags re-nested
+      {"<font color=red>open to the end", "<font color=\"red\">open to the end</font>"},
+      {"a</b>c", "ac"},                         // a closer without opener
+      {"<b></b>x<i> </i>", "x"},                // empty pairs vanish
+      {"<b>one<br>two</b>", "<b>one\ntwo</b>"}, // tags may span lines
+      {"<b>one<br></b>", "<b>one</b>"},         // closer finishes the line
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.markup);
+    EXPECT_EQ(srtText(c.markup), c.srt);
+  }
+}
+
+TEST(SubtitleText, WebVttEscapesTextAndTurnsColoursIntoClasses) {
+  EXPECT_EQ(vtt("Tom & Jerry <3 a>b --> c"), "Tom &amp; Jerry &lt;3 a&gt;b --&gt; c");
+  EXPECT_EQ(vtt("<font color=#FF0000>r</font><font color=aqua>c</font>"),
+            "<c.red>r</c><c.cyan>c</c>");
+  EXPECT_EQ(vtt("<s>gone</s> <b>b</b>"), "gone <b>b</b>");
+
+  std::set<std::string> classes;
+  EXPECT_EQ(vttText("<font color=#ff8000>o</font><font color=#ff8000></font>", classes),
+            "<c.color_ff8000>o</c>");
+  EXPECT_EQ(classes, std::set<std::string>{"#ff8000"});
+  classes.clear();
+  (void)vttText("<font color=orange></font>", classes);
+  EXPECT_TRUE(classes.empty()) << "a colour no text uses needs no style";
+}
+
+TEST(SubtitleText, ColoursAreNormalisedOrRefused) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {{"#FF0000", "#ff0000"},
+               {"FFcc00", "#ffcc00"},
+               {"#AbC", "#aabbcc"},
+               {" Red ", "red"},
+               {"#12", ""},
+               {"12345", ""},
+               {"red;x", ""},
+               {"", ""},
+               {"#", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(normalizeColor(c.in), c.out);
+  }
+}
+
+TEST(SubtitleText, FilesLeaveOutCuesNobodySees) {
+  const std::vector<Cue> cues{{1000, 0, "same start, shortened to nothing"},
+                              {1000, 2000, "shown"},
+                              {3000, 500, "\xC2\xA0"}, // a no-break space clears the screen
+                              {3500, 1, "<b></b>"},
+                              {UINT32_MAX, UINT32_MAX, "late"}};
+  EXPECT_EQ(writeSrt(cues), "1\n00:00:01,000 --> 00:00:03,000\nshown\n\n"
+                            "2\n1193:02:47,295 --> 2386:05:34,590\nlate\n\n");
+  EXPECT_EQ(writeVtt(cues), "WEBVTT\n\n00:00:01.000 --> 00:00:03.000\nshown\n\n"
+                            "1193:02:47.295 --> 2386:05:34.590\nlate\n\n");
+  EXPECT_EQ(writeVtt({{0, 1000, "<font color=#010203>x</font>"}}),
+            "WEBVTT\n\nSTYLE\n::cue(.color_010203) { color: #010203; }\n\n"
+            "00:00:00.000 --> 00:00:01.000\n<c.color_010203>x</c>\n\n");
+}
+
+TEST(SubtitleText, JsonKeepsEverySampleAndStaysValid) {
+  StreamCues stream{7, "Quote \"q\"", "en", "", true, {}};
+  stream.cues = {{0, 0, "a\\b\x01<**>c"}, {5, 1, "bad \xFF byte"}};
+  EXPECT_EQ(
+      writeJson("dir/f.smi", {stream}),
+      "{\n  \"source\": \"dir/f.smi\",\n  \"streams\": [\n    {\n      \"id\": 7,\n"
+      "      \"name\": \"Quote \\\"q\\\"\",\n      \"language\": \"en\",\n"
+      "      \"region\": \"\",\n      \"selected\": true,\n      \"subtitles\": [\n"
+      "        {\"start\": 0, \"duration\": 0, \"end\": 0, \"text\": \"a\\\\b\\u0001\\nc\", "
+      "\"markup\": \"a\\\\b\\u0001<**>c\"},\n"
+      "        {\"start\": 5, \"duration\": 1, \"end\": 6, \"text\": \"bad \xEF\xBF\xBD byte\", "
+      "\"markup\": \"bad \xEF\xBF\xBD byte\"}\n      ]\n    }\n  ]\n}\n");
+  EXPECT_EQ(writeJson("f", {}), "{\n  \"source\": \"f\",\n  \"streams\": []\n}\n");
+}
