@@ -170,6 +170,7 @@ std::string benchName(const char* what, Kind kind, std::size_t megabytes) {
 // Keeps each benchmark's real time per iteration for the ratio table.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
+  TableReporter() : ConsoleReporter(OO_None) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       // CPU time: on a shared machine, wall time mostly measures the neighbours.
