@@ -45,9 +45,11 @@ std::optional<int32_t> readPointSize(const char* s) {
 
 // Point sizes become font sizes relative to 20 points, two points a step.
 std::string relativeFontSize(int32_t points) {
-  if (points > 20)
-    return "+" + std::to_string(static_cast<uint32_t>((points - 20) / 2));
-  return "-" + std::to_string(static_cast<uint32_t>((20 - points) / 2));
+  const bool larger = points > 20;
+  const auto steps = static_cast<uint32_t>(larger ? (points - 20) / 2 : (20 - points) / 2);
+  std::string size(1, larger ? '+' : '-');
+  size.append(std::to_string(steps));
+  return size;
 }
 
 const BufferString* findProperty(const StyleProperties& properties, const char* name) {
