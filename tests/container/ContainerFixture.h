@@ -30,7 +30,7 @@ public:
 
   uint64_t newIdentifier() override {
     std::lock_guard<std::mutex> guard(mutex_);
-    return nextId_++;
+    return repeatIdentifiers ? nextId_ : nextId_++;
   }
   Kestrel::BufferString getPreferredLanguage() override {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -70,6 +70,7 @@ public:
   }
 
   std::string preferred;
+  bool repeatIdentifiers = false; // a faulty engine
   int languageQueries = 0;
   std::vector<Kestrel::StreamInterface*> added;
   std::vector<uint64_t> removed;

@@ -202,6 +202,19 @@ TEST(SubtitleContainer, ClosingBeforeAnnouncingFreesTheStreams) {
   EXPECT_TRUE(host.added.empty());
 }
 
+TEST(SubtitleContainer, RepeatedIdentifierReplacesTheEarlierTrackWithoutLeaking) {
+  RecordingHost host;
+  host.repeatIdentifiers = true;
+  auto container = makeContainer(&host);
+  ASSERT_TRUE(addTrack(*container, {{1000, 1}}, "en"));
+  ASSERT_TRUE(addTrack(*container, {{2000, 1}}, "de"));
+  host.repeatIdentifiers = false;
+  const auto streams = announce(*container, host);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0]->languageCode(), "de");
+  EXPECT_EQ(container->closeProgram(false), kResultOk);
+}
+
 TEST(SubtitleContainer, ConstantSlotsAndEmptyLocation) {
   RecordingHost host;
   auto container = makeContainer(&host);
