@@ -1,7 +1,8 @@
 // readTextFile throughput on 10 MB files, UTF-8 (taken as it is) and UTF-16 with its
 // signature (converted through ICU), each against a plain read of the same file timed in
 // the same iterations. Counters: MB/s of readTextFile, MB/s of the plain read, and
-// "ratio" = readTextFile time / plain read time.
+// "ratio" = readTextFile time / plain read time; for UTF-16 also ICU's own conversion of the
+// same bytes in memory ("icu_MB/s") and readTextFile against a read plus that conversion.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_BENCH=ON
 //   ninja -C build-bench TextReadBench && build-bench/bin/TextReadBench
@@ -9,6 +10,7 @@
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Setting.h"
 #include "text/ParserUtilities.h"
+#include "text/UCNVLibrary.h"
 #include "text/Utf.h"
 
 #include <benchmark/benchmark.h>
@@ -118,24 +120,35 @@ std::size_t plainRead(const std::string& path, std::vector<char>& buffer) {
   return got;
 }
 
-void readAgainstPlain(benchmark::State& state, const std::string& path) {
+/// readTextFile against a plain read of the same file and, when converterName is given,
+/// against ICU's conversion of the bytes already in memory (skipping signatureBytes).
+void readAgainstPlain(benchmark::State& state, const std::string& path,
+                      const char* converterName = nullptr, std::size_t signatureBytes = 0) {
   SignatureHost host;
-  const Kestrel::BufferString widePath(path.c_str());
+  const Kestrel::BufferString utf8Path(path.c_str());
   std::vector<char> buffer;
   const double bytes = static_cast<double>(std::filesystem::file_size(path));
   double readSeconds = 0;
   double plainSeconds = 0;
+  double convertSeconds = 0;
   for (auto _ : state) {
     const auto t0 = Clock::now();
-    benchmark::DoNotOptimize(plainRead(path, buffer));
+    const std::size_t got = plainRead(path, buffer);
     const auto t1 = Clock::now();
     Kestrel::BufferString text;
-    if (!Kestrel::ParserUtilities::readTextFile(widePath, &host, &text, -1)) {
+    if (!Kestrel::ParserUtilities::readTextFile(utf8Path, &host, &text, -1)) {
       state.SkipWithError("readTextFile failed");
       break;
     }
     benchmark::DoNotOptimize(text.data);
     const auto t2 = Clock::now();
+    if (converterName != nullptr) {
+      const std::string converted =
+          Kestrel::convertToUtf8(converterName, buffer.data() + signatureBytes,
+                                 static_cast<uint32_t>(got - signatureBytes));
+      benchmark::DoNotOptimize(converted.data());
+      convertSeconds += std::chrono::duration<double>(Clock::now() - t2).count();
+    }
     plainSeconds += std::chrono::duration<double>(t1 - t0).count();
     readSeconds += std::chrono::duration<double>(t2 - t1).count();
     state.SetIterationTime(std::chrono::duration<double>(t2 - t1).count());
@@ -146,10 +159,18 @@ void readAgainstPlain(benchmark::State& state, const std::string& path) {
   state.counters["MB/s"] = bytes * runs / readSeconds / 1e6;
   state.counters["plain_MB/s"] = bytes * runs / plainSeconds / 1e6;
   state.counters["ratio"] = readSeconds / plainSeconds;
+  if (convertSeconds > 0) {
+    // Conversion in memory, both directions; "vs_read_plus_convert" near 1 means the reader
+    // adds nothing to a read and one conversion.
+    state.counters["icu_MB/s"] = bytes * runs / convertSeconds / 1e6;
+    state.counters["vs_read_plus_convert"] = readSeconds / (plainSeconds + convertSeconds);
+  }
 }
 
 void BM_ReadTextFileUtf8(benchmark::State& state) { readAgainstPlain(state, files().utf8); }
-void BM_ReadTextFileUtf16(benchmark::State& state) { readAgainstPlain(state, files().utf16); }
+void BM_ReadTextFileUtf16(benchmark::State& state) {
+  readAgainstPlain(state, files().utf16, "UTF16-LE", 2);
+}
 
 BENCHMARK(BM_ReadTextFileUtf8)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadTextFileUtf16)->UseManualTime()->Unit(benchmark::kMillisecond);
