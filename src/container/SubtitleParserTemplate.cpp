@@ -177,10 +177,13 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, const Buff
   ContainerHost* host = this->containerHost;
   if (host == nullptr)
     return false;
-  // Stable, so entries with the same start keep their document order.
-  std::stable_sort(entries.begin(), entries.end(), [](const MediaChunk* a, const MediaChunk* b) {
+  // Stable, so entries with the same start keep their document order. Parsers mostly
+  // hand them over in order already, which one pass confirms.
+  const auto byStart = [](const MediaChunk* a, const MediaChunk* b) {
     return startOf(a) < startOf(b);
-  });
+  };
+  if (!std::is_sorted(entries.begin(), entries.end(), byStart))
+    std::stable_sort(entries.begin(), entries.end(), byStart);
   const uint64_t id = host->newIdentifier();
   auto stream = std::make_unique<OverlayStream>(this, id, entries, name, language, region);
   OverlayStream*& slot = streams_[id];

@@ -48,6 +48,10 @@ Logger* Logger::instance() {
   return logger;
 }
 
+bool Logger::isEnabled(Logger* logger) {
+  return logger != nullptr && logger->impl_ != nullptr && logger->impl_->isEnabled() != 0;
+}
+
 void Logger::write(Logger* logger, const char* category, const char* function, int32_t line,
                    const char* format, ...) {
   if (logger == nullptr || logger->impl_ == nullptr)

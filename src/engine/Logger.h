@@ -34,6 +34,10 @@ public:
   static void write(Logger* logger, const char* category, const char* function, int32_t line,
                     const char* format, ...) __attribute__((format(printf, 5, 6)));
 
+  /// Whether write would pass a message on now: lets a caller skip work done only for
+  /// the message, such as locking a sample to show its text.
+  [[nodiscard]] static bool isEnabled(Logger* logger);
+
   [[nodiscard]] bool isLoaded() const { return impl_ != nullptr; }
 
 private:

@@ -86,7 +86,7 @@ struct ChunkRelease { // a chunk not yet filed goes back to its allocator
 } // namespace
 
 DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
-    : allocator_(allocator), entities_(buildEntityTable()) {
+    : allocator_(allocator), entities_(buildEntityTable()), entityIndex_(entities_) {
   unknownTrack_ = &keyInfo(kUnknownTrack);
 }
 
@@ -283,14 +283,14 @@ void DocumentScan::handleTextRun(char* begin, char* end) {
   if (begin == end)
     return;
   // Entities are decoded after trimming: "&nbsp;" at either end survives as its character.
-  BufferString text(begin, static_cast<int32_t>(end - begin));
-  decodeEntities(text, entities_);
-  if (text.isEmpty())
+  // The run is decoded where it lies; the scan has already passed it.
+  const std::size_t length = entityIndex_.decode(begin, static_cast<std::size_t>(end - begin));
+  if (length == 0)
     return;
-  emit(text.data, text.length);
+  emit(begin, length);
 }
 
-void DocumentScan::emit(const char* text, int32_t length) {
+void DocumentScan::emit(const char* text, std::size_t length) {
   KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
 
   // Style markup: the rule of the innermost element's id innermost around the text, then
@@ -318,8 +318,7 @@ void DocumentScan::emit(const char* text, int32_t length) {
   }
   // Closing markup is added only when there is opening markup.
   const bool wrap = openLength > 0;
-  const std::size_t total =
-      static_cast<std::size_t>(length) + (wrap ? openLength + closeLength : 0);
+  const std::size_t total = length + (wrap ? openLength + closeLength : 0);
   if (total > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
 
@@ -337,7 +336,7 @@ void DocumentScan::emit(const char* text, int32_t length) {
     if (idRule != nullptr)
       append(idRule->openMarkup);
   }
-  std::memcpy(out, text, static_cast<std::size_t>(length));
+  std::memcpy(out, text, length);
   out += length;
   if (wrap) {
     if (idRule != nullptr)
@@ -354,10 +353,13 @@ void DocumentScan::emit(const char* text, int32_t length) {
   chunk->timestamp = static_cast<int32_t>(start_);
   chunk->duration = kDefaultDuration;
 
-  const char* logged = chunk->lockData();
-  KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key->c_str(), static_cast<int32_t>(start_),
-              kDefaultDuration, logged);
-  chunk->unlockData();
+  // The text is shown under the chunk's lock, which is not worth taking for no message.
+  if (Logger::isEnabled(Logger::instance())) {
+    const char* logged = chunk->lockData();
+    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key->c_str(), static_cast<int32_t>(start_),
+                kDefaultDuration, logged);
+    chunk->unlockData();
+  }
 
   if (track.track == nullptr)
     track.track = &tracks_[*track.key];

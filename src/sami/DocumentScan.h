@@ -75,7 +75,7 @@ private:
   void push(const MarkupElement& element);
   void pop();
   void handleTextRun(char* begin, char* end);
-  void emit(const char* text, int32_t length);
+  void emit(const char* text, std::size_t length);
   void mergeStyleSheet(StyleClassTable& sheet);
   void releaseTrack(ChunkList& list);
 
@@ -85,6 +85,7 @@ private:
 
   MediaBufferAllocator& allocator_;
   EntityTable entities_;
+  EntityIndex entityIndex_; // over entities_
   StyleClassTable classes_;
   TrackLists tracks_;
   MarkupElement element_; // reused for every item

@@ -133,25 +133,102 @@ std::optional<uint32_t> readScanNumber(const char* s, const char* end, int base)
   return static_cast<uint32_t>(value);
 }
 
-// Decodes one reference name (the bytes between "&" and ";").
-std::optional<uint32_t> decodeName(const char* name, std::size_t length, const EntityTable& table,
-                                   std::size_t longestName) {
-  if (name[0] == '#') {
-    if (name[1] == 'x' || name[1] == 'X')
-      return readScanNumber(name + 2, name + length, /*base=*/16);
-    return readScanNumber(name + 1, name + length, /*base=*/10);
+// Decodes one numeric reference ("#" and the bytes up to ";").
+std::optional<uint32_t> decodeNumber(const char* name, std::size_t length) {
+  if (name[1] == 'x' || name[1] == 'X')
+    return readScanNumber(name + 2, name + length, /*base=*/16);
+  return readScanNumber(name + 1, name + length, /*base=*/10);
+}
+
+// Rewrites the length bytes at data in place and returns the decoded length; findName
+// gives the code point of a name (the bytes between "&" and ";", no "#" first) or nothing.
+// A reference is at least four bytes ("&", two name bytes, ";") and its character at most
+// four, so the write cursor never overtakes the read cursor. Bytes past the decoded length
+// are left as they were.
+template <class FindName>
+std::size_t decodeReferences(char* data, std::size_t length, const FindName& findName) {
+  // Offsets below are into the original text; the decoded text so far ends at out.
+  std::size_t out = 0;
+  std::size_t copied = 0; // original bytes before this are already written
+  // The first ";" at or after the current "&"; found once and reused while it lies ahead,
+  // so many "&" before a distant ";" (or none) cost one search.
+  std::size_t semi = 0;
+  bool semiSearched = false;
+  bool semiMissing = false;
+
+  const auto findFrom = [&](std::size_t from, char c) -> std::size_t {
+    if (from >= length)
+      return length;
+    const void* hit = std::memchr(data + from, c, length - from);
+    return hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : length;
+  };
+
+  // The length of the rewritten text shrinks as references are replaced, but by as much
+  // as the "&" moves forward, so "three bytes follow" reads the same on original offsets.
+  for (std::size_t pos = findFrom(0, '&'); pos + 3 < length; pos = findFrom(pos, '&')) {
+    if (!semiMissing && (!semiSearched || semi < pos)) {
+      semi = findFrom(pos, ';');
+      semiSearched = true;
+      semiMissing = semi == length;
+    }
+    if (semiMissing || semi - pos < 3) {
+      ++pos;
+      continue;
+    }
+    const char* name = data + pos + 1;
+    const std::size_t nameLength = semi - pos - 1;
+    const std::optional<uint32_t> codePoint =
+        name[0] == '#' ? decodeNumber(name, nameLength) : findName(name, nameLength);
+    if (!codePoint) {
+      ++pos;
+      continue;
+    }
+    char bytes[4];
+    const int32_t count = codePointToUtf8(*codePoint, bytes);
+    std::memmove(data + out, data + copied, pos - copied);
+    out += pos - copied;
+    std::memcpy(data + out, bytes, static_cast<std::size_t>(count));
+    out += static_cast<std::size_t>(count);
+    copied = semi + 1;
+    // The search goes on one byte after where the character was written. When the
+    // character has bytes, those are never an "&" and the search lands on the byte after
+    // the ";"; when it has none (code point 0), that byte is skipped.
+    pos = count > 0 ? semi + 1 : semi + 2;
   }
-  // No name in the table is longer; building a key for a longer run would make a text of
-  // many "&" before one distant ";" quadratic.
-  if (length > longestName || std::memchr(name, '\0', length) != nullptr)
-    return std::nullopt;
-  const auto found = table.find(BufferString(name, static_cast<int32_t>(length)));
-  if (found == table.end())
-    return std::nullopt;
-  return found->second;
+  if (copied == 0)
+    return length;
+  std::memmove(data + out, data + copied, length - copied);
+  return out + (length - copied);
+}
+
+std::size_t longestName(const EntityTable& table) {
+  std::size_t longest = 0;
+  for (const auto& entry : table)
+    longest = std::max(longest, entry.first.view().size());
+  return longest;
 }
 
 } // namespace
+
+EntityIndex::EntityIndex(const EntityTable& table) : longestName_(longestName(table)) {
+  names_.reserve(table.size());
+  for (const auto& [name, codePoint] : table)
+    names_.emplace(name.view(), codePoint);
+}
+
+std::size_t EntityIndex::decode(char* text, std::size_t length) const {
+  return decodeReferences(text, length, [this](const char* name, std::size_t nameLength) {
+    // No name in the table is longer; this also keeps a text of many "&" before one
+    // distant ";" linear.
+    if (nameLength > longestName_)
+      return std::optional<uint32_t>();
+    const auto found = names_.find(std::string_view(name, nameLength));
+    // The table compares names up to a NUL, so a name holding one is never there.
+    if (found == names_.end() || std::memchr(name, '\0', nameLength) != nullptr)
+      return std::optional<uint32_t>();
+    return std::optional<uint32_t>(found->second);
+  });
+}
 
 EntityTable buildEntityTable() {
   EntityTable table;
@@ -192,72 +269,26 @@ int32_t codePointToUtf8(uint32_t codePoint, char out[4]) {
 void decodeEntities(BufferString& text, const EntityTable& table) {
   if (text.data == nullptr || text.length <= 0)
     return;
-  char* const data = text.data;
-  const std::size_t length = static_cast<std::size_t>(text.length);
-
-  // The text is rewritten in place, front to back: a reference is at least four bytes
-  // ("&", two name bytes, ";") and its character at most four, so the write cursor never
-  // overtakes the read cursor. Offsets below are into the original text; the decoded
-  // text so far ends at out.
-  std::size_t out = 0;
-  std::size_t copied = 0; // original bytes before this are already written
-  std::size_t longestName = 0;
-  bool longestKnown = false;
-  // The first ";" at or after the current "&"; found once and reused while it lies ahead,
-  // so many "&" before a distant ";" (or none) cost one search.
-  std::size_t semi = 0;
-  bool semiSearched = false;
-  bool semiMissing = false;
-
-  const auto findFrom = [&](std::size_t from, char c) -> std::size_t {
-    if (from >= length)
-      return length;
-    const void* hit = std::memchr(data + from, c, length - from);
-    return hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - data) : length;
-  };
-
-  // The length of the rewritten text shrinks as references are replaced, but by as much
-  // as the "&" moves forward, so "three bytes follow" reads the same on original offsets.
-  for (std::size_t pos = findFrom(0, '&'); pos + 3 < length; pos = findFrom(pos, '&')) {
-    if (!semiMissing && (!semiSearched || semi < pos)) {
-      semi = findFrom(pos, ';');
-      semiSearched = true;
-      semiMissing = semi == length;
-    }
-    if (semiMissing || semi - pos < 3) {
-      ++pos;
-      continue;
-    }
-    const char* name = data + pos + 1;
-    const std::size_t nameLength = semi - pos - 1;
-    if (name[0] != '#' && !longestKnown) {
-      for (const auto& entry : table)
-        longestName = std::max(longestName, static_cast<std::size_t>(entry.first.view().size()));
-      longestKnown = true;
-    }
-    const std::optional<uint32_t> codePoint = decodeName(name, nameLength, table, longestName);
-    if (!codePoint) {
-      ++pos;
-      continue;
-    }
-    char bytes[4];
-    const int32_t count = codePointToUtf8(*codePoint, bytes);
-    std::memmove(data + out, data + copied, pos - copied);
-    out += pos - copied;
-    std::memcpy(data + out, bytes, static_cast<std::size_t>(count));
-    out += static_cast<std::size_t>(count);
-    copied = semi + 1;
-    // The search goes on one byte after where the character was written. When the
-    // character has bytes, those are never an "&" and the search lands on the byte after
-    // the ";"; when it has none (code point 0), that byte is skipped.
-    pos = count > 0 ? semi + 1 : semi + 2;
-  }
-  if (copied == 0)
+  // The longest name is found only once a named reference needs it.
+  std::optional<std::size_t> longest;
+  const auto length = static_cast<std::size_t>(text.length);
+  const std::size_t decoded =
+      decodeReferences(text.data, length, [&](const char* name, std::size_t nameLength) {
+        if (!longest)
+          longest = longestName(table);
+        // Building a key for a longer run would make many "&" before one distant ";"
+        // quadratic.
+        if (nameLength > *longest || std::memchr(name, '\0', nameLength) != nullptr)
+          return std::optional<uint32_t>();
+        const auto found = table.find(BufferString(name, static_cast<int32_t>(nameLength)));
+        if (found == table.end())
+          return std::optional<uint32_t>();
+        return std::optional<uint32_t>(found->second);
+      });
+  if (decoded == length)
     return;
-  std::memmove(data + out, data + copied, length - copied);
-  out += length - copied;
-  data[out] = '\0';
-  text.length = static_cast<int32_t>(out);
+  text.data[decoded] = '\0';
+  text.length = static_cast<int32_t>(decoded);
 }
 
 } // namespace Kestrel
