@@ -91,8 +91,21 @@ DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
 }
 
 DocumentScan::~DocumentScan() {
-  for (auto& entry : tracks_)
-    releaseTrack(entry.second);
+  for (KeyInfo* info : filedTracks_)
+    releaseTrack(info->track);
+}
+
+std::vector<DocumentScan::Track> DocumentScan::tracks() {
+  std::sort(filedTracks_.begin(), filedTracks_.end(),
+            [](const KeyInfo* a, const KeyInfo* b) { return *a->key < *b->key; });
+  std::vector<Track> out;
+  out.reserve(filedTracks_.size());
+  for (KeyInfo* info : filedTracks_) {
+    const Rule* rule = info->rule;
+    out.push_back({*info->key, rule != nullptr && rule->name ? &*rule->name : nullptr,
+                   rule != nullptr && rule->lang ? &*rule->lang : nullptr, &info->track});
+  }
+  return out;
 }
 
 void DocumentScan::scan(char* text) {
@@ -158,37 +171,30 @@ void DocumentScan::scan(char* text) {
 void DocumentScan::handleComment(const char* text) {
   if (stack_.empty() || !stack_.back().holdsStyleSheet)
     return;
-  // The sheet is read on its own and merged, so that only the selectors it names are
-  // looked at again, however many rules earlier sheets left.
-  StyleClassTable sheet;
-  (void)parseStyleSheet(text, sheet);
-  mergeStyleSheet(sheet);
+  // Each rule goes straight to its key's record, so that only the selectors the sheet
+  // names are looked at again, however many rules earlier sheets left.
+  (void)parseStyleSheet(text, [this](BufferString&& selector, StyleClass&& rule) {
+    addRule(std::move(selector), std::move(rule));
+  });
+  releaseRefiledTracks();
 }
 
-void DocumentScan::mergeStyleSheet(StyleClassTable& sheet) {
-  while (!sheet.empty()) {
-    auto node = sheet.extract(sheet.begin());
-    auto stored = classes_.find(node.key());
-    if (stored != classes_.end())
-      stored->second = std::move(node.mapped()); // a rule replaces its selector's whole record
-    else
-      stored = classes_.insert(std::move(node)).position;
-    const auto known = keys_.find(stored->first.view());
-    if (known == keys_.end())
-      continue;
-    KeyInfo& info = known->second;
-    info.rule = &stored->second;
-    updateActive(info);
-    if ((*info.key)[0] == '.' && info.track != nullptr && !info.track->empty() &&
-        !info.awaitingStyleSheet) {
-      info.awaitingStyleSheet = true;
-      filledRuleTracks_.push_back(&info);
-    }
+void DocumentScan::addRule(BufferString&& selector, StyleClass&& rule) {
+  KeyInfo& info = keyInfo(selector.view());
+  info.storedRule.emplace(std::move(rule)); // a rule replaces its selector's whole record
+  info.rule = &*info.storedRule;
+  updateActive(info);
+  if ((*info.key)[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
+    info.awaitingStyleSheet = true;
+    filledRuleTracks_.push_back(&info);
   }
-  // Every class the table now has a rule for starts again with an empty track: what was
-  // collected for it before this sheet is dropped.
+}
+
+void DocumentScan::releaseRefiledTracks() {
+  // Every class the sheet gave a rule starts again with an empty track: what was collected
+  // for it before this sheet is dropped.
   for (KeyInfo* info : filledRuleTracks_) {
-    releaseTrack(*info->track);
+    releaseTrack(info->track);
     info->awaitingStyleSheet = false;
   }
   filledRuleTracks_.clear();
@@ -296,7 +302,7 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   // Style markup: the rule of the innermost element's id innermost around the text, then
   // each open element's class and element-name rules, the innermost element's outermost.
   // Only rules with markup that some open element uses are visited.
-  const StyleClass* idRule = nullptr;
+  const Rule* idRule = nullptr;
   if (!stack_.empty() && stack_.back().id != nullptr)
     idRule = stack_.back().id->rule;
   std::size_t openLength =
@@ -361,9 +367,11 @@ void DocumentScan::emit(const char* text, std::size_t length) {
     chunk->unlockData();
   }
 
-  if (track.track == nullptr)
-    track.track = &tracks_[*track.key];
-  ChunkList& list = *track.track;
+  if (!track.filed) {
+    track.filed = true;
+    filedTracks_.push_back(&track);
+  }
+  ChunkList& list = track.track;
   const bool wasEmpty = list.empty();
   if (!wasEmpty) {
     // Each subtitle lasts until the next one of its track starts; one that starts earlier
@@ -387,17 +395,25 @@ void DocumentScan::releaseTrack(ChunkList& list) {
   list.clear();
 }
 
+DocumentScan::Rule::Rule(StyleClass&& rule)
+    : openMarkup(std::move(rule.openMarkup)), closeMarkup(std::move(rule.closeMarkup)) {
+  const auto take = [&rule](const char* property, std::optional<BufferString>& out) {
+    auto node = rule.properties.extract(BufferString(property));
+    if (!node.empty())
+      out.emplace(std::move(node.mapped()));
+  };
+  take("name", name);
+  take("lang", lang);
+}
+
 DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
   const auto found = keys_.find(key);
   if (found != keys_.end())
     return found->second;
+  // A rule for the key would have made its record already.
   auto& entry = *keys_.try_emplace(std::string(key)).first;
-  KeyInfo& info = entry.second;
-  info.key = &entry.first;
-  const auto rule = classes_.find(BufferString(key.data(), static_cast<int32_t>(key.size())));
-  if (rule != classes_.end())
-    info.rule = &rule->second;
-  return info;
+  entry.second.key = &entry.first;
+  return entry.second;
 }
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {

@@ -6,7 +6,7 @@
 #include "sami/StyleSheet.h"
 
 #include <cstdint>
-#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,8 +21,14 @@ namespace Kestrel {
 class DocumentScan {
 public:
   using ChunkList = std::vector<MediaChunk*>;
-  /// Track key (".class" or "-unknown-") to its chunks in document order, by key bytes.
-  using TrackLists = std::map<std::string, ChunkList>;
+
+  /// One track the scan filed subtitles in (a later style sheet may have emptied it).
+  struct Track {
+    std::string_view key;     // ".class" or "-unknown-"
+    const BufferString* name; // the "name" property of the rule stored under key, or null
+    const BufferString* lang; // its "lang" property, or null
+    ChunkList* chunks;        // in document order; whoever takes chunks out owns them
+  };
 
   /// The track of subtitles no element's class assigns.
   static constexpr std::string_view kUnknownTrack = "-unknown-";
@@ -41,26 +47,38 @@ public:
   /// becomes NUL and line breaks inside text runs are rewritten.
   void scan(char* text);
 
-  [[nodiscard]] const StyleClassTable& classes() const { return classes_; }
-  /// The track lists; a caller that takes chunks out of a list owns them from then on.
-  TrackLists& tracks() { return tracks_; }
+  /// The tracks by the bytes of their keys; valid until the scan goes.
+  [[nodiscard]] std::vector<Track> tracks();
 
 private:
+  // What the scan keeps of a style rule: its markup, and the two properties a track is
+  // described by. Holding no more keeps a sheet of many rules small.
+  struct Rule {
+    explicit Rule(StyleClass&& rule);
+    BufferString openMarkup;
+    BufferString closeMarkup;
+    std::optional<BufferString> name;
+    std::optional<BufferString> lang;
+  };
+
   struct Contribution {
     uint32_t reference; // as in KeyInfo::references: orders the rules like the stack
-    const StyleClass* rule;
+    const Rule* rule;
   };
 
   // What the scan knows about one selector text: the rule stored under it, the stack
   // levels whose class or element name it is, and the track filed under it. Kept for
-  // every key met, so neither a subtitle nor a new style sheet walks the whole stack.
+  // every key met in the document or a style sheet, so neither a subtitle nor a new style
+  // sheet walks the whole stack, and no lookup searches an ordered table of every rule.
   struct KeyInfo {
     const std::string* key = nullptr; // the map key, stable for the scan
-    const StyleClass* rule = nullptr; // in classes_; null while no rule has this key
+    const Rule* rule = nullptr;       // storedRule once a style sheet named this key
+    std::optional<Rule> storedRule;
     std::vector<uint32_t> references; // 2 * level (class) or 2 * level + 1 (name), rising
     int32_t activeSlot = -1;          // position in active_, or -1
-    ChunkList* track = nullptr;       // in tracks_, once a subtitle was filed here
-    bool awaitingStyleSheet = false;  // in filledRuleTracks_
+    ChunkList track;
+    bool filed = false;              // in filedTracks_: a subtitle was filed here
+    bool awaitingStyleSheet = false; // in filledRuleTracks_
   };
 
   struct Level {
@@ -76,7 +94,8 @@ private:
   void pop();
   void handleTextRun(char* begin, char* end);
   void emit(const char* text, std::size_t length);
-  void mergeStyleSheet(StyleClassTable& sheet);
+  void addRule(BufferString&& selector, StyleClass&& rule);
+  void releaseRefiledTracks();
   void releaseTrack(ChunkList& list);
 
   KeyInfo& keyInfo(std::string_view key);
@@ -86,9 +105,7 @@ private:
   MediaBufferAllocator& allocator_;
   EntityTable entities_;
   EntityIndex entityIndex_; // over entities_
-  StyleClassTable classes_;
-  TrackLists tracks_;
-  MarkupElement element_; // reused for every item
+  MarkupElement element_;   // reused for every item
 
   struct KeyHash {
     using is_transparent = void;
@@ -104,6 +121,7 @@ private:
   std::size_t firstSyncOrParagraph_ = kNoLevel; // the level an opening SYNC or P cuts at
   std::size_t firstClass_ = kNoLevel;           // the level that decides the track
 
+  std::vector<KeyInfo*> filedTracks_;       // keys with a track, in first-filed order
   std::vector<KeyInfo*> active_;            // keys with markup that some level uses
   std::vector<KeyInfo*> filledRuleTracks_;  // ".class" keys with a rule and a filled track
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup

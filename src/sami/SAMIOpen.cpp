@@ -20,12 +20,6 @@ bool hasSubtitleExtension(std::string_view location) {
   return extension == ".sami" || extension == ".smi";
 }
 
-BufferString propertyOf(const StyleClass& rule, const char* name, bool& found) {
-  const auto property = rule.properties.find(BufferString(name));
-  found = property != rule.properties.end();
-  return found ? property->second : BufferString();
-}
-
 } // namespace
 
 int32_t SAMIContainer::open(SourceDescriptor* source) {
@@ -57,33 +51,27 @@ int32_t SAMIContainer::open(SourceDescriptor* source) {
       slash == std::string_view::npos ? std::string_view() : location.substr(slash + 1);
   const BufferString defaultName(fileName.data(), static_cast<int32_t>(fileName.size()));
 
-  for (auto& [key, chunks] : scan.tracks()) {
-    if (chunks.empty())
+  for (const DocumentScan::Track& track : scan.tracks()) {
+    if (track.chunks->empty())
       continue;
     BufferString name = defaultName;
     BufferString language;
     BufferString region;
-    const auto rule = scan.classes().find(BufferString(key.c_str()));
-    if (rule != scan.classes().end()) {
-      bool found = false;
-      BufferString value = propertyOf(rule->second, "name", found);
-      if (found)
-        name = value;
-      value = propertyOf(rule->second, "lang", found);
-      if (found) {
-        // "en-US": language "en", region "US"; the value is taken as the sheet wrote it.
-        const std::string_view tag = value.view();
-        const std::size_t dash = tag.find('-');
-        const std::string_view head = tag.substr(0, dash);
-        language = BufferString(head.data(), static_cast<int32_t>(head.size()));
-        if (dash != std::string_view::npos) {
-          const std::string_view tail = tag.substr(dash + 1);
-          region = BufferString(tail.data(), static_cast<int32_t>(tail.size()));
-        }
+    if (track.name != nullptr)
+      name = *track.name;
+    if (track.lang != nullptr) {
+      // "en-US": language "en", region "US"; the value is taken as the sheet wrote it.
+      const std::string_view tag = track.lang->view();
+      const std::size_t dash = tag.find('-');
+      const std::string_view head = tag.substr(0, dash);
+      language = BufferString(head.data(), static_cast<int32_t>(head.size()));
+      if (dash != std::string_view::npos) {
+        const std::string_view tail = tag.substr(dash + 1);
+        region = BufferString(tail.data(), static_cast<int32_t>(tail.size()));
       }
     }
-    if (createStream(chunks, name, language, region))
-      chunks.clear(); // the container owns them now; any left go back with the scan
+    if (createStream(*track.chunks, name, language, region))
+      track.chunks->clear(); // the container owns them now; any left go back with the scan
   }
   return kResultOk;
 }

@@ -54,6 +54,14 @@ private:
 } // namespace
 
 bool parseStyleSheet(const char* text, StyleClassTable& table) {
+  return parseStyleSheet(text, [&table](BufferString&& selector, StyleClass&& rule) {
+    table.insert_or_assign(std::move(selector), std::move(rule));
+  });
+}
+
+bool parseStyleSheet(
+    const char* text,
+    const std::function<void(BufferString&& selector, StyleClass&& rule)>& addRule) {
   if (text == nullptr)
     return true;
   const std::size_t size = std::strlen(text);
@@ -98,7 +106,8 @@ bool parseStyleSheet(const char* text, StyleClassTable& table) {
       lowercase(nameBegin, nameEnd);
       // The value keeps its case and any blanks before the ";" or "}".
       const char* valueBegin = cursor.takeUntil([](char c) { return c == ';' || c == '}'; });
-      rule.properties[bytesOf(nameBegin, nameEnd)] = bytesOf(valueBegin, cursor.position());
+      rule.properties.insert_or_assign(bytesOf(nameBegin, nameEnd),
+                                       bytesOf(valueBegin, cursor.position()));
       cursor.skipSpaceAnd(";");
       if (cursor.peek() == '}') {
         cursor.skipSpaceAnd("}");
@@ -110,7 +119,7 @@ bool parseStyleSheet(const char* text, StyleClassTable& table) {
     if (rule.properties.empty())
       continue;
     renderStyleMarkup(rule.properties, rule.openMarkup, rule.closeMarkup);
-    table.insert_or_assign(std::move(selector), std::move(rule));
+    addRule(std::move(selector), std::move(rule));
   }
   return true;
 }

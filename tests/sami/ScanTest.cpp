@@ -17,8 +17,9 @@ std::vector<std::string> scanned(std::string document) {
   DocumentScan scan(allocator);
   scan.scan(document.data());
   std::vector<std::string> out;
-  for (const auto& [key, chunks] : scan.tracks()) {
-    for (const Kestrel::MediaChunk* chunk : chunks) {
+  for (const DocumentScan::Track& track : scan.tracks()) {
+    const std::string key(track.key);
+    for (const Kestrel::MediaChunk* chunk : *track.chunks) {
       EXPECT_EQ(chunk->used, chunk->size);
       EXPECT_EQ(chunk->data[chunk->size], '\0');
       out.push_back(key + " " + std::to_string(static_cast<uint32_t>(chunk->timestamp)) + "+" +
