@@ -86,7 +86,8 @@ struct ChunkRelease { // a chunk not yet filed goes back to its allocator
 } // namespace
 
 DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
-    : allocator_(allocator), entities_(buildEntityTable()), entityIndex_(entities_) {
+    : allocator_(allocator), entities_(buildEntityTable()), entityIndex_(entities_),
+      keySlots_(kFirstKeySlots) {
   unknownTrack_ = &keyInfo(kUnknownTrack);
 }
 
@@ -407,13 +408,36 @@ DocumentScan::Rule::Rule(StyleClass&& rule)
 }
 
 DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
-  const auto found = keys_.find(key);
-  if (found != keys_.end())
-    return found->second;
+  const std::size_t hash = std::hash<std::string_view>()(key);
+  std::size_t mask = keySlots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const KeySlot& slot = keySlots_[i];
+    if (slot.info == nullptr)
+      break;
+    if (slot.hash == hash && slot.info->keyText == key)
+      return *slot.info;
+  }
   // A rule for the key would have made its record already.
-  auto& entry = *keys_.try_emplace(std::string(key)).first;
-  entry.second.key = &entry.first;
-  return entry.second;
+  if (2 * (keyRecords_.size() + 1) > keySlots_.size()) {
+    std::vector<KeySlot> old(2 * keySlots_.size());
+    old.swap(keySlots_);
+    mask = keySlots_.size() - 1;
+    for (const KeySlot& slot : old) {
+      if (slot.info != nullptr)
+        placeKey(slot, mask);
+    }
+  }
+  KeyInfo& info = keyRecords_.emplace_back();
+  info.keyText.assign(key);
+  placeKey({hash, &info}, mask);
+  return info;
+}
+
+void DocumentScan::placeKey(const KeySlot& slot, std::size_t mask) {
+  std::size_t i = slot.hash & mask;
+  while (keySlots_[i].info != nullptr)
+    i = (i + 1) & mask;
+  keySlots_[i] = slot;
 }
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {

@@ -6,10 +6,10 @@
 #include "sami/StyleSheet.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace Kestrel {
@@ -71,8 +71,13 @@ private:
   // every key met in the document or a style sheet, so neither a subtitle nor a new style
   // sheet walks the whole stack, and no lookup searches an ordered table of every rule.
   struct KeyInfo {
-    const std::string* key = nullptr; // the map key, stable for the scan
-    const Rule* rule = nullptr;       // storedRule once a style sheet named this key
+    KeyInfo() = default;
+    KeyInfo(const KeyInfo&) = delete; // key points into the record itself
+    KeyInfo& operator=(const KeyInfo&) = delete;
+
+    std::string keyText;
+    const std::string* key = &keyText; // stable for the scan
+    const Rule* rule = nullptr;        // storedRule once a style sheet named this key
     std::optional<Rule> storedRule;
     std::vector<uint32_t> references; // 2 * level (class) or 2 * level + 1 (name), rising
     int32_t activeSlot = -1;          // position in active_, or -1
@@ -99,6 +104,8 @@ private:
   void releaseTrack(ChunkList& list);
 
   KeyInfo& keyInfo(std::string_view key);
+  struct KeySlot;
+  void placeKey(const KeySlot& slot, std::size_t mask);
   static bool hasMarkup(const KeyInfo& info);
   void updateActive(KeyInfo& info);
 
@@ -107,13 +114,16 @@ private:
   EntityIndex entityIndex_; // over entities_
   MarkupElement element_;   // reused for every item
 
-  struct KeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view key) const {
-      return std::hash<std::string_view>()(key);
-    }
+  // Every key's record, found through an open-addressed table of (hash, record) slots,
+  // never more than half full: a lookup reads one slot and the record's key, where a
+  // node-based map would chase several pointers per lookup in a sheet of many rules.
+  struct KeySlot {
+    std::size_t hash = 0;
+    KeyInfo* info = nullptr; // null: the slot is free
   };
-  std::unordered_map<std::string, KeyInfo, KeyHash, std::equal_to<>> keys_;
+  static constexpr std::size_t kFirstKeySlots = 64; // a power of two
+  std::deque<KeyInfo> keyRecords_;
+  std::vector<KeySlot> keySlots_;
   KeyInfo* unknownTrack_ = nullptr;
 
   std::vector<Level> stack_;
