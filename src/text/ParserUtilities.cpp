@@ -2,7 +2,6 @@
 
 #include "engine/LogMessages.h"
 #include "engine/Logger.h"
-#include "engine/MemoryBuffer.h"
 #include "engine/Settings.h"
 #include "kestrel/Result.h"
 #include "platform/File.h"
@@ -12,6 +11,8 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace Kestrel {
@@ -149,15 +150,17 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
     if (!file.seek(0, Platform::ReadOnlyFile::Origin::Start))
       wanted = -1;
   }
-  veytl::MemoryBuffer<char> buffer;
-  if (wanted < 0 || wanted >= std::numeric_limits<int32_t>::max() ||
-      buffer.resize(static_cast<uint32_t>(wanted + 1), /*zeroFill=*/true) == nullptr) {
+  // Not zero-filled: every byte is read over, and a short read fails.
+  std::unique_ptr<char[]> buffer;
+  if (wanted >= 0 && wanted < std::numeric_limits<int32_t>::max())
+    buffer.reset(new (std::nothrow) char[static_cast<std::size_t>(wanted) + 1]);
+  if (!buffer) {
     KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(wanted + 1));
     return false;
   }
 
   const auto size = static_cast<uint32_t>(wanted);
-  char* data = buffer.data();
+  char* data = buffer.get();
   data[size] = '\0';
   const int64_t got = file.read(data, size);
   file.close();
@@ -193,6 +196,16 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   const auto* first = reinterpret_cast<const uint8_t*>(utf8);
   if (!isWellFormedUtf8Sequence(first, first + utf8Length - 1))
     return false;
+
+  // Bytes taken as they are need no copy when the output's allocator frees with the
+  // array delete that pairs with the read buffer's allocation.
+  if (utf8 == data && (text->allocator == &StandardAllocator<char>::instance() ||
+                       text->allocator == &StandardAllocator<unsigned char>::instance())) {
+    text->release();
+    text->data = buffer.release(); // already ends in its NUL
+    text->length = static_cast<int32_t>(utf8Length);
+    return true;
+  }
 
   // Built on the output's own allocator and handed over without a second copy.
   BufferString result(utf8, static_cast<int32_t>(utf8Length), *text->allocator);
