@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace Kestrel {
 namespace {
@@ -52,10 +53,34 @@ std::string relativeFontSize(int32_t points) {
   return size;
 }
 
-const BufferString* findProperty(const StyleProperties& properties, const char* name) {
-  const auto found = properties.find(BufferString(name));
-  return found != properties.end() ? &found->second : nullptr;
-}
+// The properties that shape the markup, found in one pass over the rule without building
+// a key for each (a sheet may hold tens of thousands of rules).
+struct MarkupProperties {
+  const BufferString* family = nullptr;
+  const BufferString* size = nullptr;
+  const BufferString* color = nullptr;
+  const BufferString* weight = nullptr;
+  const BufferString* style = nullptr;
+  const BufferString* decoration = nullptr;
+
+  explicit MarkupProperties(const StyleProperties& properties) {
+    for (const auto& [name, value] : properties) {
+      const std::string_view key = name.view();
+      if (key == "font-family")
+        family = &value;
+      else if (key == "font-size")
+        size = &value;
+      else if (key == "color")
+        color = &value;
+      else if (key == "font-weight")
+        weight = &value;
+      else if (key == "font-style")
+        style = &value;
+      else if (key == "text-decoration")
+        decoration = &value;
+    }
+  }
+};
 
 } // namespace
 
@@ -69,32 +94,33 @@ void renderStyleMarkup(const StyleProperties& properties, BufferString& openMark
     close.insert(0, closing);
   };
 
+  const MarkupProperties found(properties);
   std::string font = "<font";
   bool fontWanted = false;
-  if (const BufferString* family = findProperty(properties, "font-family")) {
+  if (const BufferString* family = found.family) {
     font.append(" face=\"").append(family->view()).append("\"");
     fontWanted = true;
   }
-  if (const BufferString* size = findProperty(properties, "font-size")) {
+  if (const BufferString* size = found.size) {
     const std::optional<int32_t> points = readPointSize(size->text());
     if (points && *points > 0 && *points != 20) {
       font.append(" size=\"").append(relativeFontSize(*points)).append("\"");
       fontWanted = true;
     }
   }
-  const BufferString* color = findProperty(properties, "color");
+  const BufferString* color = found.color;
   if (color != nullptr)
     font.append(" color=\"").append(color->view()).append("\"");
   if (color != nullptr || fontWanted)
     wrap((font + ">").c_str(), "</font>");
 
-  const BufferString* weight = findProperty(properties, "font-weight");
+  const BufferString* weight = found.weight;
   if (weight != nullptr && *weight == "bold")
     wrap("<b>", "</b>");
-  const BufferString* style = findProperty(properties, "font-style");
+  const BufferString* style = found.style;
   if (style != nullptr && *style == "italic")
     wrap("<i>", "</i>");
-  if (const BufferString* decoration = findProperty(properties, "text-decoration")) {
+  if (const BufferString* decoration = found.decoration) {
     if (*decoration == "underline")
       wrap("<u>", "</u>");
     else if (*decoration == "line-through")
