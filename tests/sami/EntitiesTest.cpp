@@ -11,12 +11,19 @@
 namespace Kestrel {
 namespace {
 
+// Decodes input with decodeEntities and checks that the scan's prepared index, which
+// decodes in place without a NUL, gives the very same bytes.
 std::string decoded(const std::string& input) {
   static const EntityTable table = buildEntityTable();
+  static const EntityIndex index(table);
   BufferString text(input.data(), static_cast<int32_t>(input.size()));
   decodeEntities(text, table);
   EXPECT_EQ(static_cast<std::size_t>(text.length), std::strlen(text.text()));
-  return std::string(text.text(), static_cast<std::size_t>(text.length));
+  const std::string result(text.text(), static_cast<std::size_t>(text.length));
+  std::string inPlace = input;
+  inPlace.resize(index.decode(inPlace.data(), inPlace.size()));
+  EXPECT_EQ(inPlace, result) << "index and table disagree on \"" << input << "\"";
+  return result;
 }
 
 std::string utf8(uint32_t codePoint) {
@@ -231,6 +238,18 @@ TEST(EntityDecoding, HostileRunsComplete) {
   EXPECT_EQ(decoded(many), expected);
   const std::string longDigits = "&#" + std::string(kCount, '0') + "65;";
   EXPECT_EQ(decoded(longDigits), "A");
+}
+
+// The index bounds its lookups by the longest name of the table it was made from, not of
+// the standard's table.
+TEST(EntityDecoding, IndexFollowsItsOwnTable) {
+  EntityTable table;
+  table.emplace(BufferString("averyverylongentityname"), 65);
+  table.emplace(BufferString("b"), 66);
+  const EntityIndex index(table);
+  std::string text = "x&averyverylongentityname;y&amp;&b;&#67;";
+  text.resize(index.decode(text.data(), text.size()));
+  EXPECT_EQ(text, "xAy&amp;&b;C");
 }
 
 } // namespace
