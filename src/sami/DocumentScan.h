@@ -126,7 +126,9 @@ private:
   std::vector<KeySlot> keySlots_;
   KeyInfo* unknownTrack_ = nullptr;
 
-  std::vector<Level> stack_;
+  // A deque: a stack of millions of unclosed elements grows without being copied, and
+  // without the fresh pages of every larger copy.
+  std::deque<Level> stack_;
   static constexpr std::size_t kNoLevel = SIZE_MAX;
   std::size_t firstSyncOrParagraph_ = kNoLevel; // the level an opening SYNC or P cuts at
   std::size_t firstClass_ = kNoLevel;           // the level that decides the track
