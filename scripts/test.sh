@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=${KESTREL_JOBS:-2}
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+# Every ctest run's closing line is kept, for one total at the end.
+run_ctest() { ctest "$@" 2>&1 | tee -a "$summary"; }
 
 echo "== format"
 git ls-files -co --exclude-standard -- '*.h' '*.cpp' | xargs clang-format --dry-run -Werror
@@ -13,21 +17,27 @@ git ls-files -co --exclude-standard -- '*.h' '*.cpp' | xargs clang-format --dry-
 echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+run_ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKESTREL_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 run_ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== thread sanitizer (concurrency tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=thread \
   -DKESTREL_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target kestrel_sami kestrel_unit_tests kestrel_host_tests
-ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Concurrency
+run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Concurrency
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz harnesses (short runs from the seed corpora)"
   scripts/fuzz.sh short
 fi
+
+# One line for the whole suite: every ctest entry of the three builds.
+total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$summary" |
+  awk '{failed += $1; all += $2} END {print all - failed, failed}')
+set -- $total
+echo "suite: $1 passed, $2 failed"
