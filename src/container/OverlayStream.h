@@ -22,8 +22,7 @@ public:
   /// Made only by createStream; entries must be sorted by start. The stream points to the
   /// entries but never releases them.
   OverlayStream(Container* owner, uint64_t streamId, const EntryList& sorted,
-                const BufferString& trackName, const BufferString& trackLanguage,
-                const BufferString& trackRegion);
+                BufferString trackName, BufferString trackLanguage, BufferString trackRegion);
   ~OverlayStream() override; // slot 0: the engine deletes announced streams
 
   int32_t reserved1() override; // slot 1: 0

@@ -170,28 +170,35 @@ template <class Format> bool SubtitleParserTemplate<Format>::reserved20(int32_t 
 }
 
 template <class Format>
-bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, const BufferString& name,
-                                                  const BufferString& language,
-                                                  const BufferString& region) {
+bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, BufferString name,
+                                                  BufferString language, BufferString region,
+                                                  bool inOrder) {
   Guard guard(lock_);
   ContainerHost* host = this->containerHost;
   if (host == nullptr)
     return false;
   // Stable, so entries with the same start keep their document order. Parsers mostly
-  // hand them over in order already, which one pass confirms.
+  // hand them over in order already, which one pass confirms unless they know it.
   const auto byStart = [](const MediaChunk* a, const MediaChunk* b) {
     return startOf(a) < startOf(b);
   };
-  if (!std::is_sorted(entries.begin(), entries.end(), byStart))
+  if (!inOrder && !std::is_sorted(entries.begin(), entries.end(), byStart))
     std::stable_sort(entries.begin(), entries.end(), byStart);
   const uint64_t id = host->newIdentifier();
-  auto stream = std::make_unique<OverlayStream>(this, id, entries, name, language, region);
-  OverlayStream*& slot = streams_[id];
-  // A host that repeats an identifier would otherwise orphan the earlier track.
-  if (slot != nullptr)
-    retireTrack(id, slot, /*emptyStream=*/true);
-  trackEntries_[id] = entries;
-  slot = stream.release(); // the store holds it until the engine is given it
+  auto stream = std::make_unique<OverlayStream>(this, id, entries, std::move(name),
+                                                std::move(language), std::move(region));
+  // Identifiers mostly rise, so each track goes in at the end of the maps.
+  auto slot = streams_.lower_bound(id);
+  if (slot != streams_.end() && slot->first == id) {
+    // A host that repeats an identifier would otherwise orphan the earlier track.
+    if (slot->second != nullptr)
+      retireTrack(id, slot->second, /*emptyStream=*/true);
+  } else {
+    slot = streams_.emplace_hint(slot, id, nullptr);
+  }
+  trackEntries_.insert_or_assign(trackEntries_.lower_bound(id), id, std::move(entries));
+  entries.clear();                 // moved from: empty, as the caller is told
+  slot->second = stream.release(); // the store holds it until the engine is given it
   return true;
 }
 
@@ -200,11 +207,12 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, const Buff
 template <class Format>
 SubtitleParserTemplate<Format>::OverlayStream::OverlayStream(Container* owner, uint64_t streamId,
                                                              const EntryList& sorted,
-                                                             const BufferString& trackName,
-                                                             const BufferString& trackLanguage,
-                                                             const BufferString& trackRegion)
+                                                             BufferString trackName,
+                                                             BufferString trackLanguage,
+                                                             BufferString trackRegion)
     : StreamInterface(owner->getContainerId(), streamId, /*streamKind=*/0), container_(owner),
-      name_(trackName), language_(trackLanguage), region_(trackRegion), entries_(sorted) {
+      name_(std::move(trackName)), language_(std::move(trackLanguage)),
+      region_(std::move(trackRegion)), entries_(sorted) {
   format_.first = 20;
   format_.second = 4;
   format_.code = owner->getTextFormat();

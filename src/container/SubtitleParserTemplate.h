@@ -43,11 +43,12 @@ public:
   bool reserved20(int32_t value) override;        // slot 20: false
 
   /// For the format parser, while it holds the container lock: sorts entries by start
-  /// (in place), creates the track's stream and records it; the container owns the entries
+  /// (stable; skipped when the caller knows them to be in order), creates the track's stream
+  /// and records it. The container takes the entries, leaving entries empty, and owns them
   /// from here. False (nothing created, the entries stay the caller's) when no host is
   /// attached.
-  bool createStream(EntryList& entries, const BufferString& name, const BufferString& language,
-                    const BufferString& region);
+  bool createStream(EntryList& entries, BufferString name, BufferString language,
+                    BufferString region, bool inOrder = false);
 
   /// Creates every entry and every sample; outlives every chunk handed out.
   MediaBufferAllocator& chunkAllocator() { return *chunkAllocator_; }

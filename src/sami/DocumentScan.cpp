@@ -79,6 +79,16 @@ uint32_t readStart(std::string_view value) {
   return parsed;
 }
 
+// The first eight bytes of key as a big-endian number, zero-padded. Keys whose numbers
+// differ are ordered by them as by their bytes, so only keys sharing their first eight bytes
+// need a full comparison, which reads the key text in another place in memory.
+uint64_t leadingBytes(std::string_view key) {
+  uint64_t value = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    value = value << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+  return value;
+}
+
 struct ChunkRelease { // a chunk not yet filed goes back to its allocator
   void operator()(MediaChunk* chunk) const { chunk->release(); }
 };
@@ -93,18 +103,30 @@ DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
 
 DocumentScan::~DocumentScan() {
   for (KeyInfo* info : filedTracks_)
-    releaseTrack(info->track);
+    releaseTrack(*info);
 }
 
 std::vector<DocumentScan::Track> DocumentScan::tracks() {
-  std::sort(filedTracks_.begin(), filedTracks_.end(),
-            [](const KeyInfo* a, const KeyInfo* b) { return *a->key < *b->key; });
+  struct SortKey {
+    uint64_t leading;
+    KeyInfo* info;
+  };
+  std::vector<SortKey> order;
+  order.reserve(filedTracks_.size());
+  for (KeyInfo* info : filedTracks_)
+    order.push_back({leadingBytes(info->key), info});
+  std::sort(order.begin(), order.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.leading != b.leading)
+      return a.leading < b.leading;
+    return a.info->key < b.info->key;
+  });
   std::vector<Track> out;
-  out.reserve(filedTracks_.size());
-  for (KeyInfo* info : filedTracks_) {
+  out.reserve(order.size());
+  for (const SortKey& sorted : order) {
+    KeyInfo* info = sorted.info;
     const Rule* rule = info->rule;
-    out.push_back({*info->key, rule != nullptr && rule->name ? &*rule->name : nullptr,
-                   rule != nullptr && rule->lang ? &*rule->lang : nullptr, &info->track});
+    out.push_back({info->key, rule != nullptr ? rule->name : std::nullopt,
+                   rule != nullptr ? rule->lang : std::nullopt, &info->track, info->byStart});
   }
   return out;
 }
@@ -174,18 +196,38 @@ void DocumentScan::handleComment(const char* text) {
     return;
   // Each rule goes straight to its key's record, so that only the selectors the sheet
   // names are looked at again, however many rules earlier sheets left.
-  (void)parseStyleSheet(text, [this](BufferString&& selector, StyleClass&& rule) {
-    addRule(std::move(selector), std::move(rule));
-  });
+  (void)parseStyleSheet(text,
+                        [this](std::string_view selector, std::span<const StyleProperty> rule) {
+                          addRule(selector, rule);
+                        });
   releaseRefiledTracks();
 }
 
-void DocumentScan::addRule(BufferString&& selector, StyleClass&& rule) {
-  KeyInfo& info = keyInfo(selector.view());
-  info.storedRule.emplace(std::move(rule)); // a rule replaces its selector's whole record
-  info.rule = &*info.storedRule;
+void DocumentScan::addRule(std::string_view selector, std::span<const StyleProperty> properties) {
+  // A rule replaces its selector's whole record; the texts of the one it replaces stay in
+  // the arena, which holds no more than the sheets' own size.
+  Rule rule;
+  for (const StyleProperty& property : properties) {
+    if (property.name == "name")
+      rule.name = property.value;
+    else if (property.name == "lang")
+      rule.lang = property.value;
+  }
+  if (rule.name)
+    rule.name = arena_.store(*rule.name);
+  if (rule.lang)
+    rule.lang = arena_.store(*rule.lang);
+  renderStyleMarkup(properties, openMarkup_, closeMarkup_);
+  if (!openMarkup_.empty())
+    rule.openMarkup = arena_.store(openMarkup_);
+  if (!closeMarkup_.empty())
+    rule.closeMarkup = arena_.store(closeMarkup_);
+
+  KeyInfo& info = keyInfo(selector);
+  info.storedRule = rule;
+  info.rule = &info.storedRule;
   updateActive(info);
-  if ((*info.key)[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
+  if (info.key[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
     info.awaitingStyleSheet = true;
     filledRuleTracks_.push_back(&info);
   }
@@ -195,7 +237,7 @@ void DocumentScan::releaseRefiledTracks() {
   // Every class the sheet gave a rule starts again with an empty track: what was collected
   // for it before this sheet is dropped.
   for (KeyInfo* info : filledRuleTracks_) {
-    releaseTrack(info->track);
+    releaseTrack(*info);
     info->awaitingStyleSheet = false;
   }
   filledRuleTracks_.clear();
@@ -205,7 +247,7 @@ void DocumentScan::handleElement(const MarkupElement& element) {
   const std::string_view name = element.name();
   if (name[0] == '/') {
     const std::string_view closed = name.substr(1);
-    if (!stack_.empty() && *stack_.back().name->key == closed)
+    if (!stack_.empty() && stack_.back().name->key == closed)
       pop();
     if (closed == "sync") {
       inSync_ = false;
@@ -306,16 +348,14 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   const Rule* idRule = nullptr;
   if (!stack_.empty() && stack_.back().id != nullptr)
     idRule = stack_.back().id->rule;
-  std::size_t openLength =
-      idRule != nullptr ? static_cast<std::size_t>(idRule->openMarkup.length) : 0;
-  std::size_t closeLength =
-      idRule != nullptr ? static_cast<std::size_t>(idRule->closeMarkup.length) : 0;
+  std::size_t openLength = idRule != nullptr ? idRule->openMarkup.size() : 0;
+  std::size_t closeLength = idRule != nullptr ? idRule->closeMarkup.size() : 0;
   contributions_.clear();
   for (const KeyInfo* key : active_) {
     for (const uint32_t reference : key->references) {
       contributions_.push_back({reference, key->rule});
-      openLength += static_cast<std::size_t>(key->rule->openMarkup.length);
-      closeLength += static_cast<std::size_t>(key->rule->closeMarkup.length);
+      openLength += key->rule->openMarkup.size();
+      closeLength += key->rule->closeMarkup.size();
     }
   }
   if (active_.size() > 1) {
@@ -331,10 +371,10 @@ void DocumentScan::emit(const char* text, std::size_t length) {
 
   std::unique_ptr<char[]> bytes(new char[total + 1]);
   char* out = bytes.get();
-  const auto append = [&out](const BufferString& piece) {
-    if (piece.length > 0) {
-      std::memcpy(out, piece.data, static_cast<std::size_t>(piece.length));
-      out += piece.length;
+  const auto append = [&out](std::string_view piece) {
+    if (!piece.empty()) {
+      std::memcpy(out, piece.data(), piece.size());
+      out += piece.size();
     }
   };
   if (wrap) {
@@ -363,7 +403,7 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   // The text is shown under the chunk's lock, which is not worth taking for no message.
   if (Logger::isEnabled(Logger::instance())) {
     const char* logged = chunk->lockData();
-    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key->c_str(), static_cast<int32_t>(start_),
+    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key.data(), static_cast<int32_t>(start_),
                 kDefaultDuration, logged);
     chunk->unlockData();
   }
@@ -378,6 +418,8 @@ void DocumentScan::emit(const char* text, std::size_t length) {
     // Each subtitle lasts until the next one of its track starts; one that starts earlier
     // wraps around to a huge gap and shortens nothing.
     MediaChunk* last = list.back();
+    if (start_ < static_cast<uint32_t>(last->timestamp))
+      track.byStart = false;
     const uint32_t gap = start_ - static_cast<uint32_t>(last->timestamp);
     if (gap < static_cast<uint32_t>(last->duration))
       last->duration = static_cast<int32_t>(gap);
@@ -390,21 +432,33 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   }
 }
 
-void DocumentScan::releaseTrack(ChunkList& list) {
-  for (MediaChunk* chunk : list)
+void DocumentScan::releaseTrack(KeyInfo& info) {
+  for (MediaChunk* chunk : info.track)
     allocator_.releaseBuffer(chunk);
-  list.clear();
+  info.track.clear();
+  info.byStart = true;
 }
 
-DocumentScan::Rule::Rule(StyleClass&& rule)
-    : openMarkup(std::move(rule.openMarkup)), closeMarkup(std::move(rule.closeMarkup)) {
-  const auto take = [&rule](const char* property, std::optional<BufferString>& out) {
-    auto node = rule.properties.extract(BufferString(property));
-    if (!node.empty())
-      out.emplace(std::move(node.mapped()));
-  };
-  take("name", name);
-  take("lang", lang);
+std::string_view DocumentScan::TextArena::store(std::string_view text) {
+  const std::size_t size = text.size() + 1;
+  char* place = nullptr;
+  if (size > kBlockSize / 4) {
+    // A large text gets a block of its own; the one being filled stays in use.
+    blocks_.emplace_back(new char[size]);
+    place = blocks_.back().get();
+  } else {
+    if (size > left_) {
+      blocks_.emplace_back(new char[kBlockSize]);
+      free_ = blocks_.back().get();
+      left_ = kBlockSize;
+    }
+    place = free_;
+    free_ += size;
+    left_ -= size;
+  }
+  std::memcpy(place, text.data(), text.size());
+  place[text.size()] = '\0';
+  return {place, text.size()};
 }
 
 DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
@@ -414,7 +468,7 @@ DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
     const KeySlot& slot = keySlots_[i];
     if (slot.info == nullptr)
       break;
-    if (slot.hash == hash && slot.info->keyText == key)
+    if (slot.hash == hash && slot.info->key == key)
       return *slot.info;
   }
   // A rule for the key would have made its record already.
@@ -428,7 +482,7 @@ DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
     }
   }
   KeyInfo& info = keyRecords_.emplace_back();
-  info.keyText.assign(key);
+  info.key = arena_.store(key);
   placeKey({hash, &info}, mask);
   return info;
 }
@@ -442,7 +496,7 @@ void DocumentScan::placeKey(const KeySlot& slot, std::size_t mask) {
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {
   return info.rule != nullptr &&
-         (!info.rule->openMarkup.isEmpty() || !info.rule->closeMarkup.isEmpty());
+         (!info.rule->openMarkup.empty() || !info.rule->closeMarkup.empty());
 }
 
 void DocumentScan::updateActive(KeyInfo& info) {

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,10 +26,11 @@ public:
 
   /// One track the scan filed subtitles in (a later style sheet may have emptied it).
   struct Track {
-    std::string_view key;     // ".class" or "-unknown-"
-    const BufferString* name; // the "name" property of the rule stored under key, or null
-    const BufferString* lang; // its "lang" property, or null
-    ChunkList* chunks;        // in document order; whoever takes chunks out owns them
+    std::string_view key;                 // ".class" or "-unknown-"
+    std::optional<std::string_view> name; // the "name" property of the rule stored under key
+    std::optional<std::string_view> lang; // its "lang" property
+    ChunkList* chunks;                    // in document order; whoever takes chunks out owns them
+    bool byStart;                         // the chunks' starts never fall (as unsigned numbers)
   };
 
   /// The track of subtitles no element's class assigns.
@@ -51,14 +54,27 @@ public:
   [[nodiscard]] std::vector<Track> tracks();
 
 private:
+  // Holds the text of keys and rules for the life of the scan, in large blocks: a sheet of
+  // tens of thousands of rules costs a few allocations and frees instead of several each.
+  class TextArena {
+  public:
+    /// A NUL-terminated copy of text that lives as long as the arena.
+    std::string_view store(std::string_view text);
+
+  private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr; // the unused end of the newest block
+    std::size_t left_ = 0;
+  };
+
   // What the scan keeps of a style rule: its markup, and the two properties a track is
-  // described by. Holding no more keeps a sheet of many rules small.
+  // described by, all in the arena. Holding no more keeps a sheet of many rules small.
   struct Rule {
-    explicit Rule(StyleClass&& rule);
-    BufferString openMarkup;
-    BufferString closeMarkup;
-    std::optional<BufferString> name;
-    std::optional<BufferString> lang;
+    std::string_view openMarkup;
+    std::string_view closeMarkup;
+    std::optional<std::string_view> name;
+    std::optional<std::string_view> lang;
   };
 
   struct Contribution {
@@ -71,19 +87,15 @@ private:
   // every key met in the document or a style sheet, so neither a subtitle nor a new style
   // sheet walks the whole stack, and no lookup searches an ordered table of every rule.
   struct KeyInfo {
-    KeyInfo() = default;
-    KeyInfo(const KeyInfo&) = delete; // key points into the record itself
-    KeyInfo& operator=(const KeyInfo&) = delete;
-
-    std::string keyText;
-    const std::string* key = &keyText; // stable for the scan
-    const Rule* rule = nullptr;        // storedRule once a style sheet named this key
-    std::optional<Rule> storedRule;
+    std::string_view key;       // in the arena, NUL-terminated
+    const Rule* rule = nullptr; // &storedRule once a style sheet named this key
+    Rule storedRule;
     std::vector<uint32_t> references; // 2 * level (class) or 2 * level + 1 (name), rising
     int32_t activeSlot = -1;          // position in active_, or -1
     ChunkList track;
     bool filed = false;              // in filedTracks_: a subtitle was filed here
     bool awaitingStyleSheet = false; // in filledRuleTracks_
+    bool byStart = true;             // no chunk of track starts before the one ahead of it
   };
 
   struct Level {
@@ -99,9 +111,9 @@ private:
   void pop();
   void handleTextRun(char* begin, char* end);
   void emit(const char* text, std::size_t length);
-  void addRule(BufferString&& selector, StyleClass&& rule);
+  void addRule(std::string_view selector, std::span<const StyleProperty> properties);
   void releaseRefiledTracks();
-  void releaseTrack(ChunkList& list);
+  void releaseTrack(KeyInfo& info);
 
   KeyInfo& keyInfo(std::string_view key);
   struct KeySlot;
@@ -113,6 +125,9 @@ private:
   EntityTable entities_;
   EntityIndex entityIndex_; // over entities_
   MarkupElement element_;   // reused for every item
+  TextArena arena_;         // key and rule texts
+  std::string openMarkup_;  // scratch for rendering one rule
+  std::string closeMarkup_;
 
   // Every key's record, found through an open-addressed table of (hash, record) slots,
   // never more than half full: a lookup reads one slot and the record's key, where a

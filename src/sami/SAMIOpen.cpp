@@ -20,6 +20,11 @@ bool hasSubtitleExtension(std::string_view location) {
   return extension == ".sami" || extension == ".smi";
 }
 
+BufferString bytesOf(std::string_view text) {
+  return text.empty() ? BufferString()
+                      : BufferString(text.data(), static_cast<int32_t>(text.size()));
+}
+
 } // namespace
 
 int32_t SAMIContainer::open(SourceDescriptor* source) {
@@ -54,24 +59,19 @@ int32_t SAMIContainer::open(SourceDescriptor* source) {
   for (const DocumentScan::Track& track : scan.tracks()) {
     if (track.chunks->empty())
       continue;
-    BufferString name = defaultName;
-    BufferString language;
-    BufferString region;
-    if (track.name != nullptr)
-      name = *track.name;
-    if (track.lang != nullptr) {
+    std::string_view language;
+    std::string_view region;
+    if (track.lang) {
       // "en-US": language "en", region "US"; the value is taken as the sheet wrote it.
-      const std::string_view tag = track.lang->view();
+      const std::string_view tag = *track.lang;
       const std::size_t dash = tag.find('-');
-      const std::string_view head = tag.substr(0, dash);
-      language = BufferString(head.data(), static_cast<int32_t>(head.size()));
-      if (dash != std::string_view::npos) {
-        const std::string_view tail = tag.substr(dash + 1);
-        region = BufferString(tail.data(), static_cast<int32_t>(tail.size()));
-      }
+      language = tag.substr(0, dash);
+      if (dash != std::string_view::npos)
+        region = tag.substr(dash + 1);
     }
-    if (createStream(*track.chunks, name, language, region))
-      track.chunks->clear(); // the container owns them now; any left go back with the scan
+    // The container takes the chunks; any left (no host) go back with the scan.
+    (void)createStream(*track.chunks, track.name ? bytesOf(*track.name) : defaultName,
+                       bytesOf(language), bytesOf(region), track.byStart);
   }
   return kResultOk;
 }

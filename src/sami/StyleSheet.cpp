@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace Kestrel {
 namespace {
@@ -19,8 +20,8 @@ void lowercase(char* begin, const char* end) {
   }
 }
 
-BufferString bytesOf(const char* begin, const char* end) {
-  return BufferString(begin, static_cast<int32_t>(end - begin));
+BufferString bytesOf(std::string_view text) {
+  return BufferString(text.data(), static_cast<int32_t>(text.size()));
 }
 
 // A cursor over the working copy, which ends in a NUL we put there; the sheet's own bytes
@@ -54,14 +55,20 @@ private:
 } // namespace
 
 bool parseStyleSheet(const char* text, StyleClassTable& table) {
-  return parseStyleSheet(text, [&table](BufferString&& selector, StyleClass&& rule) {
-    table.insert_or_assign(std::move(selector), std::move(rule));
-  });
+  return parseStyleSheet(
+      text, [&table](std::string_view selector, std::span<const StyleProperty> properties) {
+        StyleClass rule;
+        for (const StyleProperty& property : properties)
+          rule.properties.insert_or_assign(bytesOf(property.name), bytesOf(property.value));
+        renderStyleMarkup(rule.properties, rule.openMarkup, rule.closeMarkup);
+        table.insert_or_assign(bytesOf(selector), std::move(rule));
+      });
 }
 
 bool parseStyleSheet(
     const char* text,
-    const std::function<void(BufferString&& selector, StyleClass&& rule)>& addRule) {
+    const std::function<void(std::string_view selector, std::span<const StyleProperty> properties)>&
+        addRule) {
   if (text == nullptr)
     return true;
   const std::size_t size = std::strlen(text);
@@ -78,6 +85,7 @@ bool parseStyleSheet(
                                : (size > 0 ? 1 : 0);
   copy[kept] = '\0';
 
+  std::vector<StyleProperty> properties; // one rule's, reused for every rule
   SheetCursor cursor(copy.get());
   cursor.skipSpaceAnd("!-"); // the comment opener, once, at the start only
 
@@ -86,12 +94,13 @@ bool parseStyleSheet(
     char* selectorBegin = cursor.takeUntil(isSheetSpace);
     char* selectorEnd = cursor.position();
     lowercase(selectorBegin, selectorEnd);
-    BufferString selector = bytesOf(selectorBegin, selectorEnd);
+    const std::string_view selector(selectorBegin,
+                                    static_cast<std::size_t>(selectorEnd - selectorBegin));
     cursor.skipSpaceAnd("{");
     if (cursor.atEnd())
       break;
 
-    StyleClass rule;
+    properties.clear();
     while (!cursor.atEnd()) {
       char* nameBegin =
           cursor.takeUntil([](char c) { return isSheetSpace(c) || c == ':' || c == '}'; });
@@ -106,8 +115,9 @@ bool parseStyleSheet(
       lowercase(nameBegin, nameEnd);
       // The value keeps its case and any blanks before the ";" or "}".
       const char* valueBegin = cursor.takeUntil([](char c) { return c == ';' || c == '}'; });
-      rule.properties.insert_or_assign(bytesOf(nameBegin, nameEnd),
-                                       bytesOf(valueBegin, cursor.position()));
+      properties.push_back(
+          {std::string_view(nameBegin, static_cast<std::size_t>(nameEnd - nameBegin)),
+           std::string_view(valueBegin, static_cast<std::size_t>(cursor.position() - valueBegin))});
       cursor.skipSpaceAnd(";");
       if (cursor.peek() == '}') {
         cursor.skipSpaceAnd("}");
@@ -116,10 +126,9 @@ bool parseStyleSheet(
     }
 
     // A rule without properties leaves an earlier rule of the same selector in place.
-    if (rule.properties.empty())
+    if (properties.empty())
       continue;
-    renderStyleMarkup(rule.properties, rule.openMarkup, rule.closeMarkup);
-    addRule(std::move(selector), std::move(rule));
+    addRule(selector, properties);
   }
   return true;
 }

@@ -5,6 +5,8 @@
 
 #include <functional>
 #include <map>
+#include <span>
+#include <string_view>
 
 namespace Kestrel {
 
@@ -22,11 +24,13 @@ using StyleClassTable = std::map<BufferString, StyleClass>;
 /// to table. False only when the working copy can't be allocated (table unchanged).
 bool parseStyleSheet(const char* text, StyleClassTable& table);
 
-/// Hands each rule of one style sheet, in the order written, to addRule, which stores it
-/// as table's insert_or_assign would. False only when the working copy can't be allocated
+/// Hands each rule of one style sheet, in the order written, to addRule: its selector
+/// (lowercase) and its properties in the order written, a later one of a name overriding an
+/// earlier one. A rule without properties is not handed on. The views point into a working
+/// copy that lasts for the call only. False only when the working copy can't be allocated
 /// (no rule handed on).
-bool parseStyleSheet(
-    const char* text,
-    const std::function<void(BufferString&& selector, StyleClass&& rule)>& addRule);
+bool parseStyleSheet(const char* text,
+                     const std::function<void(std::string_view selector,
+                                              std::span<const StyleProperty> properties)>& addRule);
 
 } // namespace Kestrel

@@ -16,19 +16,21 @@ constexpr bool isScanSpace(char c) {
 // optional sign, decimal digits; the "pt" and anything else after the digits don't matter.
 // The digits are accumulated as a 64-bit long (saturating on overflow) and then cut to int,
 // which is what the C library stores.
-std::optional<int32_t> readPointSize(const char* s) {
-  while (isScanSpace(*s))
+std::optional<int32_t> readPointSize(std::string_view text) {
+  const char* s = text.data();
+  const char* const end = s + text.size();
+  while (s < end && isScanSpace(*s))
     ++s;
   bool negative = false;
-  if (*s == '-' || *s == '+') {
+  if (s < end && (*s == '-' || *s == '+')) {
     negative = *s == '-';
     ++s;
   }
-  if (*s < '0' || *s > '9')
+  if (s == end || *s < '0' || *s > '9')
     return std::nullopt;
   constexpr uint64_t kLimit = static_cast<uint64_t>(INT64_MAX) + 1; // |LONG_MIN|
   uint64_t magnitude = 0;
-  for (; *s >= '0' && *s <= '9'; ++s) {
+  for (; s < end && *s >= '0' && *s <= '9'; ++s) {
     // Once past |LONG_MIN| the value is saturated and stays put; below kLimit / 10 + 1 one
     // more digit can't wrap 64 bits.
     if (magnitude <= kLimit / 10 + 1)
@@ -54,81 +56,90 @@ std::string relativeFontSize(int32_t points) {
 }
 
 // The properties that shape the markup, found in one pass over the rule without building
-// a key for each (a sheet may hold tens of thousands of rules).
+// a key for each (a sheet may hold tens of thousands of rules); a later one of a name wins.
 struct MarkupProperties {
-  const BufferString* family = nullptr;
-  const BufferString* size = nullptr;
-  const BufferString* color = nullptr;
-  const BufferString* weight = nullptr;
-  const BufferString* style = nullptr;
-  const BufferString* decoration = nullptr;
+  std::optional<std::string_view> family;
+  std::optional<std::string_view> size;
+  std::optional<std::string_view> color;
+  std::optional<std::string_view> weight;
+  std::optional<std::string_view> style;
+  std::optional<std::string_view> decoration;
 
-  explicit MarkupProperties(const StyleProperties& properties) {
-    for (const auto& [name, value] : properties) {
-      const std::string_view key = name.view();
-      if (key == "font-family")
-        family = &value;
-      else if (key == "font-size")
-        size = &value;
-      else if (key == "color")
-        color = &value;
-      else if (key == "font-weight")
-        weight = &value;
-      else if (key == "font-style")
-        style = &value;
-      else if (key == "text-decoration")
-        decoration = &value;
-    }
+  void take(std::string_view key, std::string_view value) {
+    if (key == "font-family")
+      family = value;
+    else if (key == "font-size")
+      size = value;
+    else if (key == "color")
+      color = value;
+    else if (key == "font-weight")
+      weight = value;
+    else if (key == "font-style")
+      style = value;
+    else if (key == "text-decoration")
+      decoration = value;
   }
 };
 
-} // namespace
-
-void renderStyleMarkup(const StyleProperties& properties, BufferString& openMarkup,
-                       BufferString& closeMarkup) {
-  std::string open;
-  std::string close;
+void render(const MarkupProperties& found, std::string& open, std::string& close) {
+  open.clear();
+  close.clear();
   // Each element opens after those before it and closes before them.
-  const auto wrap = [&](const char* opening, const char* closing) {
+  const auto wrap = [&](std::string_view opening, std::string_view closing) {
     open += opening;
     close.insert(0, closing);
   };
 
-  const MarkupProperties found(properties);
   std::string font = "<font";
   bool fontWanted = false;
-  if (const BufferString* family = found.family) {
-    font.append(" face=\"").append(family->view()).append("\"");
+  if (found.family) {
+    font.append(" face=\"").append(*found.family).append("\"");
     fontWanted = true;
   }
-  if (const BufferString* size = found.size) {
-    const std::optional<int32_t> points = readPointSize(size->text());
+  if (found.size) {
+    const std::optional<int32_t> points = readPointSize(*found.size);
     if (points && *points > 0 && *points != 20) {
       font.append(" size=\"").append(relativeFontSize(*points)).append("\"");
       fontWanted = true;
     }
   }
-  const BufferString* color = found.color;
-  if (color != nullptr)
-    font.append(" color=\"").append(color->view()).append("\"");
-  if (color != nullptr || fontWanted)
-    wrap((font + ">").c_str(), "</font>");
-
-  const BufferString* weight = found.weight;
-  if (weight != nullptr && *weight == "bold")
-    wrap("<b>", "</b>");
-  const BufferString* style = found.style;
-  if (style != nullptr && *style == "italic")
-    wrap("<i>", "</i>");
-  if (const BufferString* decoration = found.decoration) {
-    if (*decoration == "underline")
-      wrap("<u>", "</u>");
-    else if (*decoration == "line-through")
-      wrap("<s>", "</s>");
+  if (found.color)
+    font.append(" color=\"").append(*found.color).append("\"");
+  if (found.color || fontWanted) {
+    font += '>';
+    wrap(font, "</font>");
   }
 
+  if (found.weight == "bold")
+    wrap("<b>", "</b>");
+  if (found.style == "italic")
+    wrap("<i>", "</i>");
+  if (found.decoration == "underline")
+    wrap("<u>", "</u>");
+  else if (found.decoration == "line-through")
+    wrap("<s>", "</s>");
+}
+
+} // namespace
+
+void renderStyleMarkup(const StyleProperties& properties, BufferString& openMarkup,
+                       BufferString& closeMarkup) {
+  MarkupProperties found;
+  for (const auto& [name, value] : properties)
+    found.take(name.view(), value.view());
+  std::string open;
+  std::string close;
+  render(found, open, close);
   openMarkup = BufferString(open.c_str());
   closeMarkup = BufferString(close.c_str());
+}
+
+void renderStyleMarkup(std::span<const StyleProperty> properties, std::string& openMarkup,
+                       std::string& closeMarkup) {
+  MarkupProperties found;
+  for (const StyleProperty& property : properties)
+    found.take(property.name, property.value);
+  render(found, openMarkup, closeMarkup);
 }
 
 } // namespace Kestrel
