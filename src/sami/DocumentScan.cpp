@@ -102,29 +102,21 @@ DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
 }
 
 DocumentScan::~DocumentScan() {
-  for (KeyInfo* info : filedTracks_)
-    releaseTrack(*info);
+  for (const FiledTrack& filed : filedTracks_)
+    releaseTrack(*filed.info);
 }
 
 std::vector<DocumentScan::Track> DocumentScan::tracks() {
-  struct SortKey {
-    uint64_t leading;
-    KeyInfo* info;
-  };
-  std::vector<SortKey> order;
-  order.reserve(filedTracks_.size());
-  for (KeyInfo* info : filedTracks_)
-    order.push_back({leadingBytes(info->key), info});
-  std::sort(order.begin(), order.end(), [](const SortKey& a, const SortKey& b) {
-    if (a.leading != b.leading)
-      return a.leading < b.leading;
+  std::sort(filedTracks_.begin(), filedTracks_.end(), [](const FiledTrack& a, const FiledTrack& b) {
+    if (a.leadingBytes != b.leadingBytes)
+      return a.leadingBytes < b.leadingBytes;
     return a.info->key < b.info->key;
   });
   std::vector<Track> out;
-  out.reserve(order.size());
-  for (const SortKey& sorted : order) {
-    KeyInfo* info = sorted.info;
-    const Rule* rule = info->rule;
+  out.reserve(filedTracks_.size());
+  for (const FiledTrack& filed : filedTracks_) {
+    KeyInfo* info = filed.info;
+    const Description* rule = info->rule;
     out.push_back({info->key, rule != nullptr ? rule->name : std::nullopt,
                    rule != nullptr ? rule->lang : std::nullopt, &info->track, info->byStart});
   }
@@ -148,7 +140,7 @@ void DocumentScan::scan(char* text) {
       const auto length = static_cast<std::size_t>(close - item);
       // A comment ends at its first '>': there is no search for "-->".
       if (length >= 4 && item[0] == '!' && item[1] == '-' && item[2] == '-') {
-        handleComment(item);
+        handleComment(item, length);
         continue;
       }
       if (parseTag(std::string_view(item, length), element_))
@@ -191,41 +183,41 @@ void DocumentScan::scan(char* text) {
   }
 }
 
-void DocumentScan::handleComment(const char* text) {
+void DocumentScan::handleComment(char* text, std::size_t length) {
   if (stack_.empty() || !stack_.back().holdsStyleSheet)
     return;
   // Each rule goes straight to its key's record, so that only the selectors the sheet
   // names are looked at again, however many rules earlier sheets left.
-  (void)parseStyleSheet(text,
-                        [this](std::string_view selector, std::span<const StyleProperty> rule) {
-                          addRule(selector, rule);
-                        });
+  // The sheet is parsed where it lies: the scan has passed it.
+  parseStyleSheetInPlace(text, length,
+                         [this](std::string_view selector, std::span<const StyleProperty> rule) {
+                           addRule(selector, rule);
+                         });
   releaseRefiledTracks();
 }
 
 void DocumentScan::addRule(std::string_view selector, std::span<const StyleProperty> properties) {
   // A rule replaces its selector's whole record; the texts of the one it replaces stay in
   // the arena, which holds no more than the sheets' own size.
-  Rule rule;
+  Description description;
   for (const StyleProperty& property : properties) {
     if (property.name == "name")
-      rule.name = property.value;
+      description.name = property.value;
     else if (property.name == "lang")
-      rule.lang = property.value;
+      description.lang = property.value;
   }
-  if (rule.name)
-    rule.name = arena_.store(*rule.name);
-  if (rule.lang)
-    rule.lang = arena_.store(*rule.lang);
   renderStyleMarkup(properties, openMarkup_, closeMarkup_);
-  if (!openMarkup_.empty())
-    rule.openMarkup = arena_.store(openMarkup_);
-  if (!closeMarkup_.empty())
-    rule.closeMarkup = arena_.store(closeMarkup_);
 
   KeyInfo& info = keyInfo(selector);
-  info.storedRule = rule;
-  info.rule = &info.storedRule;
+  if (description.name)
+    description.name = arena_.store(*description.name);
+  if (description.lang)
+    description.lang = arena_.store(*description.lang);
+  info.openMarkup = openMarkup_.empty() ? std::string_view() : arena_.store(openMarkup_);
+  info.closeMarkup = closeMarkup_.empty() ? std::string_view() : arena_.store(closeMarkup_);
+  if (info.rule == nullptr)
+    info.rule = &descriptions_.emplace_back();
+  *info.rule = description;
   updateActive(info);
   if (info.key[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
     info.awaitingStyleSheet = true;
@@ -345,17 +337,17 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   // Style markup: the rule of the innermost element's id innermost around the text, then
   // each open element's class and element-name rules, the innermost element's outermost.
   // Only rules with markup that some open element uses are visited.
-  const Rule* idRule = nullptr;
+  const KeyInfo* idKey = nullptr;
   if (!stack_.empty() && stack_.back().id != nullptr)
-    idRule = stack_.back().id->rule;
-  std::size_t openLength = idRule != nullptr ? idRule->openMarkup.size() : 0;
-  std::size_t closeLength = idRule != nullptr ? idRule->closeMarkup.size() : 0;
+    idKey = stack_.back().id;
+  std::size_t openLength = idKey != nullptr ? idKey->openMarkup.size() : 0;
+  std::size_t closeLength = idKey != nullptr ? idKey->closeMarkup.size() : 0;
   contributions_.clear();
   for (const KeyInfo* key : active_) {
     for (const uint32_t reference : key->references) {
-      contributions_.push_back({reference, key->rule});
-      openLength += key->rule->openMarkup.size();
-      closeLength += key->rule->closeMarkup.size();
+      contributions_.push_back({reference, key});
+      openLength += key->openMarkup.size();
+      closeLength += key->closeMarkup.size();
     }
   }
   if (active_.size() > 1) {
@@ -379,17 +371,17 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   };
   if (wrap) {
     for (auto it = contributions_.rbegin(); it != contributions_.rend(); ++it)
-      append(it->rule->openMarkup);
-    if (idRule != nullptr)
-      append(idRule->openMarkup);
+      append(it->key->openMarkup);
+    if (idKey != nullptr)
+      append(idKey->openMarkup);
   }
   std::memcpy(out, text, length);
   out += length;
   if (wrap) {
-    if (idRule != nullptr)
-      append(idRule->closeMarkup);
+    if (idKey != nullptr)
+      append(idKey->closeMarkup);
     for (const Contribution& contribution : contributions_)
-      append(contribution.rule->closeMarkup);
+      append(contribution.key->closeMarkup);
   }
   *out = '\0';
 
@@ -410,7 +402,7 @@ void DocumentScan::emit(const char* text, std::size_t length) {
 
   if (!track.filed) {
     track.filed = true;
-    filedTracks_.push_back(&track);
+    filedTracks_.push_back({leadingBytes(track.key), &track});
   }
   ChunkList& list = track.track;
   const bool wasEmpty = list.empty();
@@ -430,6 +422,28 @@ void DocumentScan::emit(const char* text, std::size_t length) {
     track.awaitingStyleSheet = true;
     filledRuleTracks_.push_back(&track);
   }
+}
+
+void DocumentScan::LevelList::push_back(uint32_t level) {
+  if (size_ == 0) {
+    first_ = level;
+  } else {
+    if (size_ == 1) {
+      more_.clear();
+      more_.push_back(first_);
+    }
+    more_.push_back(level);
+  }
+  ++size_;
+}
+
+void DocumentScan::LevelList::pop_back() {
+  if (size_ >= 2) {
+    more_.pop_back();
+    if (size_ == 2)
+      first_ = more_[0];
+  }
+  --size_;
 }
 
 void DocumentScan::releaseTrack(KeyInfo& info) {
@@ -472,7 +486,7 @@ DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
       return *slot.info;
   }
   // A rule for the key would have made its record already.
-  if (2 * (keyRecords_.size() + 1) > keySlots_.size()) {
+  if (2 * (keyCount_ + 1) > keySlots_.size()) {
     std::vector<KeySlot> old(2 * keySlots_.size());
     old.swap(keySlots_);
     mask = keySlots_.size() - 1;
@@ -481,8 +495,16 @@ DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
         placeKey(slot, mask);
     }
   }
-  KeyInfo& info = keyRecords_.emplace_back();
-  info.key = arena_.store(key);
+  if (keyCount_ % kKeysPerBlock == 0)
+    keyBlocks_.emplace_back(new KeyInfo[kKeysPerBlock]);
+  KeyInfo& info = keyBlocks_.back()[keyCount_++ % kKeysPerBlock];
+  if (key.size() < KeyInfo::kShortKey) {
+    std::memcpy(info.shortKey, key.data(), key.size());
+    info.shortKey[key.size()] = '\0';
+    info.key = std::string_view(info.shortKey, key.size());
+  } else {
+    info.key = arena_.store(key);
+  }
   placeKey({hash, &info}, mask);
   return info;
 }
@@ -495,8 +517,7 @@ void DocumentScan::placeKey(const KeySlot& slot, std::size_t mask) {
 }
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {
-  return info.rule != nullptr &&
-         (!info.rule->openMarkup.empty() || !info.rule->closeMarkup.empty());
+  return !info.openMarkup.empty() || !info.closeMarkup.empty();
 }
 
 void DocumentScan::updateActive(KeyInfo& info) {

@@ -68,34 +68,64 @@ private:
     std::size_t left_ = 0;
   };
 
-  // What the scan keeps of a style rule: its markup, and the two properties a track is
-  // described by, all in the arena. Holding no more keeps a sheet of many rules small.
-  struct Rule {
-    std::string_view openMarkup;
-    std::string_view closeMarkup;
+  // The two properties of a style rule that describe a track, in the arena.
+  struct Description {
     std::optional<std::string_view> name;
     std::optional<std::string_view> lang;
   };
 
-  struct Contribution {
-    uint32_t reference; // as in KeyInfo::references: orders the rules like the stack
-    const Rule* rule;
+  // The stack levels a key is used at, rising: rarely more than one at a time, so the first
+  // is kept in place and only a key nested in itself reaches the heap.
+  class LevelList {
+  public:
+    [[nodiscard]] bool empty() const { return size_ == 0; }
+    [[nodiscard]] const uint32_t* begin() const { return size_ <= 1 ? &first_ : more_.data(); }
+    [[nodiscard]] const uint32_t* end() const { return begin() + size_; }
+    [[nodiscard]] uint32_t back() const { return end()[-1]; }
+    void push_back(uint32_t level);
+    void pop_back();
+
+  private:
+    uint32_t first_ = 0;
+    uint32_t size_ = 0;
+    std::vector<uint32_t> more_; // all of them once there are two or more
   };
 
-  // What the scan knows about one selector text: the rule stored under it, the stack
-  // levels whose class or element name it is, and the track filed under it. Kept for
-  // every key met in the document or a style sheet, so neither a subtitle nor a new style
-  // sheet walks the whole stack, and no lookup searches an ordered table of every rule.
+  // What the scan knows about one selector text: the markup and description of the rule
+  // stored under it, the stack levels whose class or element name it is, and the track
+  // filed under it. Kept for every key met in the document or a style sheet, so neither a
+  // subtitle nor a new style sheet walks the whole stack, and no lookup searches an ordered
+  // table of every rule. What a lookup and a subtitle read comes first, so that in a sheet
+  // of many rules a subtitle reads few places in memory.
   struct KeyInfo {
-    std::string_view key;       // in the arena, NUL-terminated
-    const Rule* rule = nullptr; // &storedRule once a style sheet named this key
-    Rule storedRule;
-    std::vector<uint32_t> references; // 2 * level (class) or 2 * level + 1 (name), rising
-    int32_t activeSlot = -1;          // position in active_, or -1
-    ChunkList track;
+    static constexpr std::size_t kShortKey = 16;
+
+    KeyInfo() = default;
+    KeyInfo(const KeyInfo&) = delete; // key may point into the record itself
+    KeyInfo& operator=(const KeyInfo&) = delete;
+
+    std::string_view key;        // NUL-terminated: in shortKey, or in the arena when longer
+    char shortKey[kShortKey];    // written only through key
+    std::string_view openMarkup; // of the rule stored under key, in the arena
+    std::string_view closeMarkup;
+    Description* rule = nullptr;     // once a style sheet named this key; in descriptions_
+    int32_t activeSlot = -1;         // position in active_, or -1
     bool filed = false;              // in filedTracks_: a subtitle was filed here
     bool awaitingStyleSheet = false; // in filledRuleTracks_
     bool byStart = true;             // no chunk of track starts before the one ahead of it
+    LevelList references;            // 2 * level (class) or 2 * level + 1 (name)
+    ChunkList track;
+  };
+
+  struct Contribution {
+    uint32_t reference; // as in KeyInfo::references: orders the rules like the stack
+    const KeyInfo* key;
+  };
+
+  // A filed track and the first bytes of its key, by which the tracks are ordered.
+  struct FiledTrack {
+    uint64_t leadingBytes;
+    KeyInfo* info;
   };
 
   struct Level {
@@ -105,7 +135,7 @@ private:
     bool holdsStyleSheet = false; // a "style" element of type "text/css"
   };
 
-  void handleComment(const char* text);
+  void handleComment(char* text, std::size_t length);
   void handleElement(const MarkupElement& element);
   void push(const MarkupElement& element);
   void pop();
@@ -137,7 +167,11 @@ private:
     KeyInfo* info = nullptr; // null: the slot is free
   };
   static constexpr std::size_t kFirstKeySlots = 64; // a power of two
-  std::deque<KeyInfo> keyRecords_;
+  // The records in blocks that never move, so a sheet of many rules allocates a few.
+  static constexpr std::size_t kKeysPerBlock = 256;
+  std::vector<std::unique_ptr<KeyInfo[]>> keyBlocks_;
+  std::size_t keyCount_ = 0;
+  std::deque<Description> descriptions_;
   std::vector<KeySlot> keySlots_;
   KeyInfo* unknownTrack_ = nullptr;
 
@@ -148,7 +182,7 @@ private:
   std::size_t firstSyncOrParagraph_ = kNoLevel; // the level an opening SYNC or P cuts at
   std::size_t firstClass_ = kNoLevel;           // the level that decides the track
 
-  std::vector<KeyInfo*> filedTracks_;       // keys with a track, in first-filed order
+  std::vector<FiledTrack> filedTracks_;     // keys with a track, in first-filed order
   std::vector<KeyInfo*> active_;            // keys with markup that some level uses
   std::vector<KeyInfo*> filledRuleTracks_;  // ".class" keys with a rule and a filled track
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup

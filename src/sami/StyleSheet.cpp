@@ -33,9 +33,9 @@ public:
   [[nodiscard]] bool atEnd() const { return *at_ == '\0'; }
   [[nodiscard]] char peek() const { return *at_; }
 
-  /// Moves over whitespace and any of the bytes in also.
-  void skipSpaceAnd(const char* also) {
-    while (*at_ != '\0' && (isSheetSpace(*at_) || std::strchr(also, *at_) != nullptr))
+  /// Moves over whitespace and the byte also.
+  void skipSpaceAnd(char also) {
+    while (*at_ != '\0' && (isSheetSpace(*at_) || *at_ == also))
       ++at_;
   }
   /// Moves over the run up to the first byte for which stop is true (or the end) and
@@ -47,6 +47,7 @@ public:
     return begin;
   }
   [[nodiscard]] char* position() const { return at_; }
+  void skip() { ++at_; }
 
 private:
   char* at_;
@@ -65,10 +66,7 @@ bool parseStyleSheet(const char* text, StyleClassTable& table) {
       });
 }
 
-bool parseStyleSheet(
-    const char* text,
-    const std::function<void(std::string_view selector, std::span<const StyleProperty> properties)>&
-        addRule) {
+bool parseStyleSheet(const char* text, const StyleRuleSink& addRule) {
   if (text == nullptr)
     return true;
   const std::size_t size = std::strlen(text);
@@ -76,18 +74,26 @@ bool parseStyleSheet(
   if (!copy)
     return false;
   std::memcpy(copy.get(), text, size + 1);
+  parseStyleSheetInPlace(copy.get(), size, addRule);
+  return true;
+}
 
+void parseStyleSheetInPlace(char* text, std::size_t length, const StyleRuleSink& addRule) {
   // Whatever follows the last "}" (the comment's closing "--", stray text) is no rule. A
   // sheet without any "}" keeps only its first byte, which defines nothing.
-  const char* lastBrace = std::strrchr(copy.get(), '}');
-  const std::size_t kept = lastBrace != nullptr
-                               ? static_cast<std::size_t>(lastBrace - copy.get()) + 1
-                               : (size > 0 ? 1 : 0);
-  copy[kept] = '\0';
+  const void* lastBrace = memrchr(text, '}', length);
+  const std::size_t kept =
+      lastBrace != nullptr
+          ? static_cast<std::size_t>(static_cast<const char*>(lastBrace) - text) + 1
+          : (length > 0 ? 1 : 0);
+  text[kept] = '\0';
 
   std::vector<StyleProperty> properties; // one rule's, reused for every rule
-  SheetCursor cursor(copy.get());
-  cursor.skipSpaceAnd("!-"); // the comment opener, once, at the start only
+  SheetCursor cursor(text);
+  // The comment opener, once, at the start only.
+  while (!cursor.atEnd() &&
+         (isSheetSpace(cursor.peek()) || cursor.peek() == '!' || cursor.peek() == '-'))
+    cursor.skip();
 
   while (!cursor.atEnd()) {
     // "{" doesn't end a selector: "P{" is the selector "p{".
@@ -96,7 +102,7 @@ bool parseStyleSheet(
     lowercase(selectorBegin, selectorEnd);
     const std::string_view selector(selectorBegin,
                                     static_cast<std::size_t>(selectorEnd - selectorBegin));
-    cursor.skipSpaceAnd("{");
+    cursor.skipSpaceAnd('{');
     if (cursor.atEnd())
       break;
 
@@ -105,11 +111,11 @@ bool parseStyleSheet(
       char* nameBegin =
           cursor.takeUntil([](char c) { return isSheetSpace(c) || c == ':' || c == '}'; });
       char* nameEnd = cursor.position();
-      cursor.skipSpaceAnd(":");
+      cursor.skipSpaceAnd(':');
       if (cursor.atEnd())
         break;
       if (cursor.peek() == '}') {
-        cursor.skipSpaceAnd("}"); // a name without a value is dropped
+        cursor.skipSpaceAnd('}'); // a name without a value is dropped
         break;
       }
       lowercase(nameBegin, nameEnd);
@@ -118,9 +124,9 @@ bool parseStyleSheet(
       properties.push_back(
           {std::string_view(nameBegin, static_cast<std::size_t>(nameEnd - nameBegin)),
            std::string_view(valueBegin, static_cast<std::size_t>(cursor.position() - valueBegin))});
-      cursor.skipSpaceAnd(";");
+      cursor.skipSpaceAnd(';');
       if (cursor.peek() == '}') {
-        cursor.skipSpaceAnd("}");
+        cursor.skipSpaceAnd('}');
         break;
       }
     }
@@ -130,7 +136,6 @@ bool parseStyleSheet(
       continue;
     addRule(selector, properties);
   }
-  return true;
 }
 
 } // namespace Kestrel
