@@ -272,6 +272,13 @@ void DocumentScan::push(const MarkupElement& element) {
     key.reserve(cls->size() + 1);
     key.assign(1, '.').append(*cls);
     level.cls = &keyInfo(key);
+    // The text this class styles is filed soon, with the class's markup and after the last
+    // subtitle of its track: in a sheet of many rules both are rarely still in the cache,
+    // and fetching them now overlaps with scanning the text.
+    if (!level.cls->openMarkup.empty())
+      __builtin_prefetch(level.cls->openMarkup.data());
+    if (!level.cls->track.empty())
+      __builtin_prefetch(&level.cls->track.back());
   }
   if (const auto id = element.attribute("id")) {
     key.reserve(id->size() + 1);
