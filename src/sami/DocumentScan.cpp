@@ -435,20 +435,22 @@ void DocumentScan::LevelList::push_back(uint32_t level) {
   if (size_ == 0) {
     first_ = level;
   } else {
+    if (!more_)
+      more_ = std::make_unique<std::vector<uint32_t>>();
     if (size_ == 1) {
-      more_.clear();
-      more_.push_back(first_);
+      more_->clear();
+      more_->push_back(first_);
     }
-    more_.push_back(level);
+    more_->push_back(level);
   }
   ++size_;
 }
 
 void DocumentScan::LevelList::pop_back() {
   if (size_ >= 2) {
-    more_.pop_back();
+    more_->pop_back();
     if (size_ == 2)
-      first_ = more_[0];
+      first_ = (*more_)[0];
   }
   --size_;
 }

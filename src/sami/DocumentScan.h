@@ -79,7 +79,7 @@ private:
   class LevelList {
   public:
     [[nodiscard]] bool empty() const { return size_ == 0; }
-    [[nodiscard]] const uint32_t* begin() const { return size_ <= 1 ? &first_ : more_.data(); }
+    [[nodiscard]] const uint32_t* begin() const { return size_ <= 1 ? &first_ : more_->data(); }
     [[nodiscard]] const uint32_t* end() const { return begin() + size_; }
     [[nodiscard]] uint32_t back() const { return end()[-1]; }
     void push_back(uint32_t level);
@@ -88,7 +88,7 @@ private:
   private:
     uint32_t first_ = 0;
     uint32_t size_ = 0;
-    std::vector<uint32_t> more_; // all of them once there are two or more
+    std::unique_ptr<std::vector<uint32_t>> more_; // all of them once there are two or more
   };
 
   // What the scan knows about one selector text: the markup and description of the rule
@@ -96,8 +96,8 @@ private:
   // filed under it. Kept for every key met in the document or a style sheet, so neither a
   // subtitle nor a new style sheet walks the whole stack, and no lookup searches an ordered
   // table of every rule. What a lookup and a subtitle read comes first, so that in a sheet
-  // of many rules a subtitle reads few places in memory.
-  struct KeyInfo {
+  // of many rules a subtitle reads few places in memory: two cache lines, side by side.
+  struct alignas(64) KeyInfo {
     static constexpr std::size_t kShortKey = 16;
 
     KeyInfo() = default;
@@ -121,6 +121,8 @@ private:
     uint32_t reference; // as in KeyInfo::references: orders the rules like the stack
     const KeyInfo* key;
   };
+
+  static_assert(sizeof(KeyInfo) <= 128, "a record fills two cache lines at most");
 
   // A filed track and the first bytes of its key, by which the tracks are ordered.
   struct FiledTrack {
