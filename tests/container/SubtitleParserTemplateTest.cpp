@@ -93,6 +93,7 @@ TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
   for (size_t i = 0; i < std::size(starts); ++i)
     entries.push_back(makeEntry(*container, "e" + std::to_string(i), starts[i], 1));
   ASSERT_TRUE(container->createStream(entries, "n", "l", "r"));
+  EXPECT_TRUE(entries.empty()) << "the container took the entries";
   const auto streams = announce(*container, host);
   ASSERT_EQ(streams.size(), 1u);
 

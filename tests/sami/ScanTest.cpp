@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using Kestrel::DocumentScan;
@@ -219,4 +221,73 @@ TEST(Scan, StopsAtTheFirstNul) {
   document += '\0';
   document += "<SYNC Start=2><P>b";
   EXPECT_EQ(scanned(document), Lines{"-unknown- 1+10000 a"});
+}
+
+TEST(Scan, TracksInByteOrderOfKeysOfEveryLength) {
+  // Keys sharing their first eight bytes, one the start of another, one past the short-key
+  // room, and a byte above ASCII, which orders after every ASCII byte.
+  const std::string longClass = "abcdefghijklmnopqrstuvwxyz";
+  const std::string document = sheet("." + longClass + " { color: red; name: Long; }") +
+                               "<SYNC Start=1><P Class=abcdefgh2>a<P Class=abcdefgh1>b"
+                               "<P Class=abcdefg>c<P Class=\xC3\xA9>d<P Class=" +
+                               longClass + ">e<P>f";
+  const Lines expected = {"-unknown- 1+10000 f",
+                          ".abcdefg 1+10000 c",
+                          ".abcdefgh1 1+10000 b",
+                          ".abcdefgh2 1+10000 a",
+                          "." + longClass + " 1+10000 <font color=\"red\">e</font>",
+                          ".\xC3\xA9 1+10000 d"};
+  EXPECT_EQ(scanned(document), expected);
+
+  MediaBufferAllocator allocator;
+  DocumentScan scan(allocator);
+  std::string text = document;
+  scan.scan(text.data());
+  const auto tracks = scan.tracks();
+  ASSERT_EQ(tracks.size(), 6u);
+  EXPECT_EQ(tracks[4].name, std::optional<std::string_view>("Long"));
+  EXPECT_EQ(tracks[3].name, std::nullopt);
+}
+
+TEST(Scan, SheetsAreReadInPlaceUpToTheirLastBrace) {
+  // The unfinished rule after the last "}" defines nothing, and the scan goes on after the
+  // sheet. A value larger than the text blocks rules are kept in still reaches the markup.
+  const std::string face(40000, 'f');
+  const std::string document =
+      sheet(".A { color: red; } .BIG { font-family: " + face + "; } .B { color: blue") +
+      "<SYNC Start=1><P Class=A>a<P Class=B>b<P Class=BIG>c";
+  const Lines expected = {".a 1+10000 <font color=\"red\">a</font>", ".b 1+10000 b",
+                          ".big 1+10000 <font face=\"" + face + "\">c</font>"};
+  EXPECT_EQ(scanned(document), expected);
+}
+
+TEST(Scan, AClassNestedInItselfStylesOncePerLevel) {
+  const std::string document = sheet(".A { font-weight: bold; }") +
+                               "<SYNC Start=1><P Class=A><SPAN Class=A><SPAN Class=A>t</SPAN>"
+                               "</SPAN>u<SPAN Class=A>v</SPAN>w";
+  const Lines expected = {".a 1+0 <b><b><b>t</b></b></b>", ".a 1+0 <b>u</b>",
+                          ".a 1+0 <b><b>v</b></b>", ".a 1+10000 <b>w</b>"};
+  EXPECT_EQ(scanned(document), expected);
+}
+
+TEST(Scan, TracksKnowWhetherTheirStartsRise) {
+  // A track whose starts fall somewhere must be sorted by whoever stores it; one emptied by
+  // a later sheet starts again in order.
+  std::string document = sheet(".C { name: C }") +
+                         "<SYNC Start=5><P Class=A>x<SYNC Start=3><P Class=A>y"
+                         "<SYNC Start=3><P Class=B>z<SYNC Start=3><P Class=B>w"
+                         "<SYNC Start=9><P Class=C>p<SYNC Start=8><P Class=C>q" +
+                         sheet(".C { name: C }") + "<SYNC Start=10><P Class=C>r";
+  MediaBufferAllocator allocator;
+  DocumentScan scan(allocator);
+  scan.scan(document.data());
+  const auto tracks = scan.tracks();
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(tracks[0].key, ".a");
+  EXPECT_FALSE(tracks[0].byStart);
+  EXPECT_EQ(tracks[1].key, ".b");
+  EXPECT_TRUE(tracks[1].byStart);
+  EXPECT_EQ(tracks[2].key, ".c");
+  EXPECT_TRUE(tracks[2].byStart);
+  EXPECT_EQ(tracks[2].chunks->size(), 1u);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace {
 
 using Declarations = std::vector<std::pair<const char*, const char*>>;
 
+// The markup from a table of the properties, checked against the markup from the same
+// properties as views, each value followed by digits that are not part of it, as in a
+// sheet read where it lies.
 std::pair<std::string, std::string> rendered(const Declarations& declarations) {
   StyleProperties properties;
   for (const auto& [name, value] : declarations)
@@ -17,6 +21,19 @@ std::pair<std::string, std::string> rendered(const Declarations& declarations) {
   BufferString open;
   BufferString close;
   renderStyleMarkup(properties, open, close);
+
+  std::vector<std::string> backing;
+  for (const auto& [name, value] : declarations)
+    backing.push_back(std::string(value) + "99pt");
+  std::vector<StyleProperty> views;
+  for (std::size_t i = 0; i < declarations.size(); ++i)
+    views.push_back(
+        {declarations[i].first, std::string_view(backing[i]).substr(0, backing[i].size() - 4)});
+  std::string viewOpen = "stale";
+  std::string viewClose = "stale";
+  renderStyleMarkup(views, viewOpen, viewClose);
+  EXPECT_EQ(viewOpen, open.toStdString());
+  EXPECT_EQ(viewClose, close.toStdString());
   return {open.toStdString(), close.toStdString()};
 }
 
@@ -95,6 +112,17 @@ TEST(StyleMarkup, FontSizesAreRelativeToTwentyPoints) {
     EXPECT_EQ(open, std::string("<font size=\"") + c.attribute + "\">");
     EXPECT_EQ(close, "</font>");
   }
+}
+
+TEST(StyleMarkup, ALaterPropertyOfANameWins) {
+  const StyleProperty properties[] = {{"color", "red"},      {"font-weight", "bold"},
+                                      {"color", "blue"},     {"font-weight", "normal"},
+                                      {"font-size", "24pt"}, {"font-size", "x"}};
+  std::string open;
+  std::string close;
+  renderStyleMarkup(properties, open, close);
+  EXPECT_EQ(open, "<font color=\"blue\">");
+  EXPECT_EQ(close, "</font>");
 }
 
 } // namespace
