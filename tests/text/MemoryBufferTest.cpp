@@ -21,7 +21,10 @@ bool failsUnderAddressLimit() {
   const bool first = buffer.resize(16, /*zeroFill=*/true) != nullptr;
   const rlimit limit{512u << 20, 512u << 20};
   setrlimit(RLIMIT_AS, &limit);
-  const bool failed = buffer.resize(1u << 30, /*zeroFill=*/true) == nullptr;
+  char* big = buffer.resize(1u << 30, /*zeroFill=*/true);
+  // Let the pointer escape, or the compiler may drop an allocation that is only tested.
+  asm volatile("" : : "r"(big) : "memory");
+  const bool failed = big == nullptr;
   return first && failed && buffer.size() == 0 && buffer.data() == nullptr;
 }
 
