@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -103,15 +104,24 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::selectProgram(ui
     return kResultFailure;
 
   preferredLanguage_ = host->getPreferredLanguage();
-  for (const auto& [id, stream] : streams_) {
+  // The host may call back into us from addStream, even close the program: walk the
+  // identifiers, and announce only what is still ours.
+  std::vector<uint64_t> ids;
+  ids.reserve(streams_.size());
+  for (const auto& entry : streams_)
+    ids.push_back(entry.first);
+  for (const uint64_t id : ids) {
+    const auto found = streams_.find(id);
+    if (found == streams_.end())
+      continue;
     // Recorded first: a host that calls back into us from addStream sees it as the engine's.
     announced_.insert(id);
-    host->addStream(stream);
+    host->addStream(found->second);
   }
   if (streams_.empty())
     return kResultOk;
 
-  uint64_t chosen = 0; // 0: no choice yet
+  std::optional<uint64_t> chosen; // an identifier may be 0, so "none yet" is its own state
   if (!preferredLanguage_.isEmpty() && streams_.size() > 1) {
     std::string_view lang = preferredLanguage_.view();
     std::string_view region;
@@ -128,13 +138,13 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::selectProgram(ui
       // matching the language.
       if (!region.empty() && stream->regionCode().view() == region)
         chosen = id;
-      if (chosen == 0)
+      if (!chosen)
         chosen = id;
     }
   }
-  if (chosen == 0)
+  if (!chosen)
     chosen = streams_.begin()->first;
-  host->selectStream(chosen, /*selected=*/1);
+  host->selectStream(*chosen, /*selected=*/1);
   return kResultOk;
 }
 
@@ -213,9 +223,7 @@ SubtitleParserTemplate<Format>::OverlayStream::OverlayStream(Container* owner, u
     : StreamInterface(owner->getContainerId(), streamId, /*streamKind=*/0), container_(owner),
       name_(std::move(trackName)), language_(std::move(trackLanguage)),
       region_(std::move(trackRegion)), entries_(sorted) {
-  format_.first = 20;
-  format_.second = 4;
-  format_.code = owner->getTextFormat();
+  format_ = owner->streamFormat();
   rate = 1000;
   imageProperties_.width = 640;
   imageProperties_.height = 480;

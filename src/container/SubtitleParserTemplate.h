@@ -55,6 +55,8 @@ public:
   /// The container lock, shared by the container and all its streams.
   std::recursive_mutex& containerLock() { return lock_; }
   ContainerHost* host() const { return this->containerHost; }
+  /// The format record every stream of this container reports, and probe announces.
+  StreamFormat streamFormat() { return StreamFormat{this->getTextFormat(), 20, 4, 0}; }
 
 protected:
   BufferString location_;

@@ -36,7 +36,7 @@ uint8_t SAMIContainer::probe(SourceDescriptor* source, int32_t /*ignoredA*/, int
   const BufferString format("UTF8");
   const uint8_t verdict = pluginHost->checkFormat(&format);
   if (verdict == 0 && formats != nullptr)
-    formats->push_back(StreamFormat{FormatCode::fromText("UTF8"), 20, 4, 0});
+    formats->push_back(streamFormat());
   return verdict;
 }
 

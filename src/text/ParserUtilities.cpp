@@ -150,10 +150,19 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
     if (!file.seek(0, Platform::ReadOnlyFile::Origin::Start))
       wanted = -1;
   }
-  // Not zero-filled: every byte is read over, and a short read fails.
-  std::unique_ptr<char[]> buffer;
-  if (wanted >= 0 && wanted < std::numeric_limits<int32_t>::max())
-    buffer.reset(new (std::nothrow) char[static_cast<std::size_t>(wanted) + 1]);
+  // The bytes are read into storage of the output's own allocator, so that text needing no
+  // conversion becomes the output as it lies. Not zero-filled: every byte is read over, and
+  // a short read fails.
+  StringAllocator& owner = *text->allocator;
+  const auto giveBack = [&owner](char* bytes) { owner.free(bytes); };
+  std::unique_ptr<char, decltype(giveBack)> buffer(nullptr, giveBack);
+  if (wanted >= 0 && wanted < std::numeric_limits<int32_t>::max()) {
+    try {
+      buffer.reset(owner.allocate(static_cast<uint32_t>(wanted) + 1));
+    } catch (const std::bad_alloc&) {
+      // Reported below like any other buffer that can't be had.
+    }
+  }
   if (!buffer) {
     KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(wanted + 1));
     return false;
@@ -197,10 +206,8 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   if (!isWellFormedUtf8Sequence(first, first + utf8Length - 1))
     return false;
 
-  // Bytes taken as they are need no copy when the output's allocator frees with the
-  // array delete that pairs with the read buffer's allocation.
-  if (utf8 == data && (text->allocator == &StandardAllocator<char>::instance() ||
-                       text->allocator == &StandardAllocator<unsigned char>::instance())) {
+  // Bytes taken as they are already lie in the output's storage, NUL included.
+  if (utf8 == data) {
     text->release();
     text->data = buffer.release(); // already ends in its NUL
     text->length = static_cast<int32_t>(utf8Length);

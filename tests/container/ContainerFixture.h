@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,8 @@ public:
   }
   int32_t getSetting(const Kestrel::Setting*, Kestrel::SettingValue*) override { return 0; }
   void addStream(Kestrel::StreamInterface* stream) override {
+    if (onAddStream)
+      onAddStream(); // an engine calling back into the container, outside our own lock
     std::lock_guard<std::mutex> guard(mutex_);
     added.push_back(stream);
     for (auto* owned : owned_)
@@ -71,6 +74,8 @@ public:
 
   std::string preferred;
   bool repeatIdentifiers = false; // a faulty engine
+  std::function<void()> onAddStream;
+  void startIdentifiersAt(uint64_t first) { nextId_ = first; }
   int languageQueries = 0;
   std::vector<Kestrel::StreamInterface*> added;
   std::vector<uint64_t> removed;

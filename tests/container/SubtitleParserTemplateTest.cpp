@@ -84,6 +84,37 @@ TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
   }
 }
 
+TEST(SubtitleContainer, StreamZeroIsAChoiceLikeAnyOther) {
+  RecordingHost host;
+  host.startIdentifiersAt(0);
+  host.preferred = "en-GB";
+  auto container = makeContainer(&host);
+  ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en", "GB")); // stream 0
+  ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en", "US")); // stream 1
+  const auto streams = announce(*container, host);
+  ASSERT_EQ(streams.size(), 2u);
+  ASSERT_EQ(host.selected.size(), 1u);
+  EXPECT_EQ(host.selected[0].first, 0u); // language and region beat language alone
+  EXPECT_EQ(container->closeProgram(false), kResultOk);
+}
+
+TEST(SubtitleContainer, HostClosingTheProgramWhileStreamsAreAnnounced) {
+  RecordingHost host;
+  auto container = makeContainer(&host);
+  ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en"));
+  ASSERT_TRUE(addTrack(*container, {{2000, 500}}, "de"));
+  const auto program = container->getProgramIds();
+  host.onAddStream = [&] {
+    host.onAddStream = nullptr;
+    EXPECT_EQ(container->closeProgram(false), kResultOk);
+  };
+  EXPECT_EQ(container->selectProgram(program.head->value), kResultOk);
+  // The first stream was the engine's before the close; the second never reached it.
+  EXPECT_EQ(host.added.size(), 1u);
+  EXPECT_EQ(host.removed.size(), 2u);
+  EXPECT_TRUE(host.selected.empty());
+}
+
 TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
   RecordingHost host;
   auto container = makeContainer(&host);
