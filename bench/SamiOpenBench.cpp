@@ -13,11 +13,13 @@
 #include "kestrel/Result.h"
 #include "plugin/SAMIContainer.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <spawn.h>
@@ -128,24 +130,50 @@ std::size_t fileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
 }
 
+// Every iteration starts as a process opening its first file does: with no free memory kept
+// from the iteration before. Otherwise a small case reuses the warm memory its predecessor
+// freed while a large one, beyond what the allocator keeps, pays fresh pages every time, and
+// the ratios between sizes would measure the allocator's trimming rather than the code.
+void startCold() { malloc_trim(0); }
+
+void readWholeFileAndScan(const std::string& path, char* buffer, std::size_t size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(fd, buffer + done, size - done);
+    if (got <= 0)
+      break;
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  buffer[size] = '\0';
+  benchmark::DoNotOptimize(std::memchr(buffer, '\0', size + 1));
+}
+
 // The floor: read the whole file into a fresh buffer, then one memchr pass over it.
 void readAndScan(benchmark::State& state, Kind kind, std::size_t megabytes) {
   const std::string& path = Corpus::instance().path(kind, megabytes);
   const std::size_t size = fileSize(path);
   for (auto _ : state) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     std::unique_ptr<char[]> buffer(new char[size + 1]);
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t got = ::read(fd, buffer.get() + done, size - done);
-      if (got <= 0)
-        break;
-      done += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-    buffer[size] = '\0';
-    benchmark::DoNotOptimize(std::memchr(buffer.get(), '\0', size + 1));
+    readWholeFileAndScan(path, buffer.get(), size);
+    state.PauseTiming();
+    buffer.reset();
+    startCold();
+    state.ResumeTiming();
   }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// For comparison only: the same into one buffer kept from the first iteration on, so the
+// difference to the floor is what the machine charges for fresh memory.
+void readAndScanReused(benchmark::State& state, Kind kind, std::size_t megabytes) {
+  const std::string& path = Corpus::instance().path(kind, megabytes);
+  const std::size_t size = fileSize(path);
+  std::unique_ptr<char[]> buffer(new char[size + 1]);
+  std::memset(buffer.get(), 0, size + 1);
+  for (auto _ : state)
+    readWholeFileAndScan(path, buffer.get(), size);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
@@ -157,6 +185,7 @@ void openDocument(benchmark::State& state, Kind kind, std::size_t megabytes) {
       state.SkipWithError("open failed");
     state.PauseTiming(); // releasing the container is not part of open
     opened.reset();
+    startCold();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fileSize(path)));
@@ -167,20 +196,47 @@ std::string benchName(const char* what, Kind kind, std::size_t megabytes) {
          "MB";
 }
 
-// Keeps each benchmark's real time per iteration for the ratio table.
+// Each case runs kRepetitions times, and each repetition of every size covers about the same
+// amount of text (ten 1 MB opens, one 10 MB open), so every case gets as many samples of
+// about the same length. The table uses the median repetition's CPU time per open: a
+// neighbour on a shared machine slows some repetitions, an allocator that happens to hand
+// back memory still mapped speeds up others, and the median ignores both alike on both
+// sides of every ratio. (Wall time mostly measures the neighbours.)
+constexpr int kRepetitions = 9;
+constexpr std::size_t kMegabytesPerRepetition = 10;
+
+double median(std::vector<double> values) {
+  if (values.empty())
+    return 0.0;
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// Shows the aggregates of each case and keeps every repetition for the ratio table.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
   TableReporter() : ConsoleReporter(OO_None) {}
   void ReportRuns(const std::vector<Run>& runs) override {
+    std::vector<Run> shown;
     for (const Run& run : runs) {
-      // CPU time: on a shared machine, wall time mostly measures the neighbours.
-      if (run.iterations > 0)
-        seconds[run.run_name.function_name] =
-            run.cpu_accumulated_time / static_cast<double>(run.iterations);
+      if (run.run_type == Run::RT_Aggregate)
+        shown.push_back(run);
+      else if (run.iterations > 0 && !run.error_occurred)
+        samples_[run.run_name.function_name].push_back(run.cpu_accumulated_time /
+                                                       static_cast<double>(run.iterations));
     }
-    ConsoleReporter::ReportRuns(runs);
+    if (!shown.empty())
+      ConsoleReporter::ReportRuns(shown);
   }
-  std::map<std::string, double> seconds;
+  /// The median CPU seconds per iteration of the named case, or -1 when it did not run.
+  double seconds(const std::string& name) const {
+    auto found = samples_.find(name);
+    return found == samples_.end() ? -1.0 : median(found->second);
+  }
+
+private:
+  std::map<std::string, std::vector<double>> samples_;
 };
 
 // Peak resident memory (bytes) of a child process that opens path once.
@@ -198,10 +254,7 @@ long peakResidentBytes(const char* self, const std::string& path) {
 }
 
 void printTable(TableReporter& reporter, const char* self, bool quick) {
-  auto time = [&](const std::string& name) {
-    auto found = reporter.seconds.find(name);
-    return found == reporter.seconds.end() ? -1.0 : found->second;
-  };
+  auto time = [&](const std::string& name) { return reporter.seconds(name); };
   std::printf("\n%-58s %10s %8s %8s  %s\n", "ratio (CPU time)", "ms", "ratio", "target", "");
   auto row = [](const std::string& what, double numerator, double denominator, double target) {
     if (numerator < 0 || denominator <= 0) {
@@ -215,6 +268,12 @@ void printTable(TableReporter& reporter, const char* self, bool quick) {
   const double floor10 = time(benchName("ReadAndMemchr", Kind::Realistic, 10));
   const double realistic10 = time(benchName("Open", Kind::Realistic, 10));
   row("open realistic 10MB / read+memchr 10MB", realistic10, floor10, 5);
+  // What fresh memory costs here: the floor less the same read into a reused buffer, per MB.
+  const double reused10 = time(benchName("ReadAndMemchrReused", Kind::Realistic, 10));
+  if (floor10 > 0 && reused10 > 0)
+    std::printf("%-58s %10.2f %8s %8s  %s\n",
+                "  fresh memory per MB: (floor - same into a reused buffer)/10",
+                (floor10 - reused10) * 1e3 / 10, "-", "-", "info");
   for (Kind kind : SamiBench::kHostileKinds) {
     const double one = time(benchName("Open", kind, 1));
     const double ten = time(benchName("Open", kind, 10));
@@ -237,6 +296,15 @@ void printTable(TableReporter& reporter, const char* self, bool quick) {
               static_cast<double>(peak) <= 6 * size ? "ok" : "OVER");
 }
 
+// Registers a case measured as described at kRepetitions.
+void measured(benchmark::internal::Benchmark* benchmark, std::size_t megabytes) {
+  benchmark->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->Iterations(static_cast<benchmark::IterationCount>(
+          std::max<std::size_t>(1, kMegabytesPerRepetition / megabytes)))
+      ->Repetitions(kRepetitions);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -256,23 +324,30 @@ int main(int argc, char** argv) {
   const std::vector<std::size_t> realisticSizes =
       quick ? std::vector<std::size_t>{1, 10} : std::vector<std::size_t>{1, 10, 100};
   for (std::size_t mb : realisticSizes) {
-    benchmark::RegisterBenchmark(benchName("ReadAndMemchr", Kind::Realistic, mb).c_str(),
-                                 readAndScan, Kind::Realistic, mb)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark(benchName("Open", Kind::Realistic, mb).c_str(), openDocument,
-                                 Kind::Realistic, mb)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+    measured(benchmark::RegisterBenchmark(benchName("ReadAndMemchr", Kind::Realistic, mb).c_str(),
+                                          readAndScan, Kind::Realistic, mb),
+             mb);
+    if (mb == 10)
+      measured(benchmark::RegisterBenchmark(
+                   benchName("ReadAndMemchrReused", Kind::Realistic, mb).c_str(), readAndScanReused,
+                   Kind::Realistic, mb),
+               mb);
+    measured(benchmark::RegisterBenchmark(benchName("Open", Kind::Realistic, mb).c_str(),
+                                          openDocument, Kind::Realistic, mb),
+             mb);
   }
   for (Kind kind : SamiBench::kHostileKinds) {
     for (std::size_t mb : {1, 10}) {
-      benchmark::RegisterBenchmark(benchName("Open", kind, mb).c_str(), openDocument, kind, mb)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+      measured(
+          benchmark::RegisterBenchmark(benchName("Open", kind, mb).c_str(), openDocument, kind, mb),
+          mb);
     }
   }
 
+  // Repetitions of all cases take turns, so a slow spell of the machine falls on every case
+  // alike instead of on whichever case happened to be running. A later option overrides it.
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   TableReporter reporter;
