@@ -485,9 +485,11 @@ std::string_view DocumentScan::TextArena::store(std::string_view text) {
 }
 
 DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
-  const std::size_t hash = std::hash<std::string_view>()(key);
+  const std::size_t hash = keyHash_(key);
+  ++keyLookups_;
   std::size_t mask = keySlots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    ++keySlotsRead_;
     const KeySlot& slot = keySlots_[i];
     if (slot.info == nullptr)
       break;

@@ -2,6 +2,7 @@
 
 #include "kestrel/MediaBuffer.h"
 #include "sami/Entities.h"
+#include "sami/KeyHash.h"
 #include "sami/MarkupElement.h"
 #include "sami/StyleSheet.h"
 
@@ -52,6 +53,11 @@ public:
 
   /// The tracks by the bytes of their keys; valid until the scan goes.
   [[nodiscard]] std::vector<Track> tracks();
+
+  /// Key lookups so far, and the table slots they read: with keys spread over the table a
+  /// lookup reads one or two slots, however the document chose its names.
+  [[nodiscard]] std::size_t keyLookups() const { return keyLookups_; }
+  [[nodiscard]] std::size_t keySlotsRead() const { return keySlotsRead_; }
 
 private:
   // Holds the text of keys and rules for the life of the scan, in large blocks: a sheet of
@@ -162,8 +168,9 @@ private:
   std::string closeMarkup_;
 
   // Every key's record, found through an open-addressed table of (hash, record) slots,
-  // never more than half full: a lookup reads one slot and the record's key, where a
-  // node-based map would chase several pointers per lookup in a sheet of many rules.
+  // never more than half full, hashed under a key of the scan's own (see KeyHash): a lookup
+  // reads one slot and the record's key, where a node-based map would chase several
+  // pointers per lookup in a sheet of many rules.
   struct KeySlot {
     std::size_t hash = 0;
     KeyInfo* info = nullptr; // null: the slot is free
@@ -175,6 +182,9 @@ private:
   std::size_t keyCount_ = 0;
   std::deque<Description> descriptions_;
   std::vector<KeySlot> keySlots_;
+  KeyHash keyHash_; // under a key of this scan's own
+  std::size_t keyLookups_ = 0;
+  std::size_t keySlotsRead_ = 0;
   KeyInfo* unknownTrack_ = nullptr;
 
   // A deque: a stack of millions of unclosed elements grows without being copied, and

@@ -1,6 +1,7 @@
 #include "sami/DocumentScan.h"
 
 #include <cstdint>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -290,4 +291,31 @@ TEST(Scan, TracksKnowWhetherTheirStartsRise) {
   EXPECT_EQ(tracks[2].key, ".c");
   EXPECT_TRUE(tracks[2].byStart);
   EXPECT_EQ(tracks[2].chunks->size(), 1u);
+}
+
+TEST(Scan, NamesChosenToCollideDoNotPileUpInTheKeyTable) {
+  // Class names whose unkeyed hashes all share their low bits would fill one run of an
+  // unkeyed table, and every later lookup would walk it: quadratic in the names. Under the
+  // scan's keyed hash they spread like any other names.
+  constexpr std::size_t kNames = 1000;
+  constexpr std::size_t kLowBits = 2048 - 1; // the table's size once it holds them all
+  std::vector<std::string> names;
+  const std::size_t target = std::hash<std::string_view>()(".k0") & kLowBits;
+  for (uint64_t n = 0; names.size() < kNames; ++n) {
+    const std::string key = ".k" + std::to_string(n);
+    if ((std::hash<std::string_view>()(key) & kLowBits) == target)
+      names.push_back(key.substr(1));
+  }
+  std::string document = "<SYNC Start=1000>";
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const std::string& name : names)
+      document += "<P Class=" + name + ">x";
+  }
+
+  MediaBufferAllocator allocator;
+  DocumentScan scan(allocator);
+  scan.scan(document.data());
+  EXPECT_EQ(scan.tracks().size(), kNames);
+  ASSERT_GT(scan.keyLookups(), 2 * kNames);
+  EXPECT_LT(scan.keySlotsRead(), 4 * scan.keyLookups());
 }
