@@ -126,7 +126,7 @@ std::vector<DocumentScan::Track> DocumentScan::tracks() {
 void DocumentScan::scan(char* text) {
   char* p = text;
   char* const end = text + std::strlen(text);
-  while (p < end) {
+  while (p < end && !exhausted_) {
     if (*p == '<' && inlineMarkupAt(p, end).length == 0) {
       char* const item = p + 1;
       if (item == end)
@@ -365,6 +365,11 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   // Closing markup is added only when there is opening markup.
   const bool wrap = openLength > 0;
   const std::size_t total = length + (wrap ? openLength + closeLength : 0);
+  if (total >= textLeft_) {
+    exhausted_ = true; // the scan stops here
+    return;
+  }
+  textLeft_ -= total + 1;
   if (total > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
 

@@ -51,6 +51,14 @@ public:
   /// becomes NUL and line breaks inside text runs are rewritten.
   void scan(char* text);
 
+  /// Bounds the bytes of subtitle text (markup and terminators included) the scan may make
+  /// in all, chunks later dropped included. Style rules repeat their markup around every
+  /// subtitle, once per open element that uses them, so a small file of deeply nested
+  /// styled elements could otherwise ask for more memory and time than any machine has.
+  /// Once a subtitle would pass the bound the scan stops, and exhausted() says so.
+  void limitText(std::size_t bytes) { textLeft_ = bytes; }
+  [[nodiscard]] bool exhausted() const { return exhausted_; }
+
   /// The tracks by the bytes of their keys; valid until the scan goes.
   [[nodiscard]] std::vector<Track> tracks();
 
@@ -201,6 +209,8 @@ private:
 
   bool inSync_ = false;
   uint32_t start_ = kNoStart;
+  std::size_t textLeft_ = SIZE_MAX;
+  bool exhausted_ = false;
 };
 
 } // namespace Kestrel

@@ -4,7 +4,9 @@
 #include "sami/DocumentScan.h"
 #include "text/ParserUtilities.h"
 
+#include <cstddef>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -48,7 +50,19 @@ int32_t SAMIContainer::open(SourceDescriptor* source) {
     return kResultFailure;
 
   DocumentScan scan(chunkAllocator());
-  scan.scan(text.data);
+  // Subtitles of real documents hold about as many bytes as the document, their style
+  // markup included; sixteen times as many (and 16 MiB for small files) only a document
+  // built to blow up reaches. It fails like an unreadable file, and so does a document
+  // too large for the memory there is: the store stays as it was.
+  const std::size_t length = text.length > 0 ? static_cast<std::size_t>(text.length) : 0;
+  scan.limitText(16 * length + (std::size_t{16} << 20));
+  try {
+    scan.scan(text.data);
+  } catch (const std::bad_alloc&) {
+    return kResultFailure;
+  }
+  if (scan.exhausted())
+    return kResultFailure;
   text.release(); // the subtitles are copies; the document is not needed any more
 
   // A track without a rule of its own is named after the file.

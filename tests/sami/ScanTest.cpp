@@ -319,3 +319,19 @@ TEST(Scan, NamesChosenToCollideDoNotPileUpInTheKeyTable) {
   ASSERT_GT(scan.keyLookups(), 2 * kNames);
   EXPECT_LT(scan.keySlotsRead(), 4 * scan.keyLookups());
 }
+
+TEST(Scan, StopsWhereItsTextBoundIsReached) {
+  // Each subtitle costs its text, its markup and a terminator: "<b>ab</b>" is 10 bytes.
+  const std::string document = "<STYLE TYPE=\"text/css\"><!-- p { font-weight: bold; } --></STYLE>"
+                               "<SYNC Start=1><P>ab<SYNC Start=2><P>cd<SYNC Start=3><P>ef";
+  for (const std::size_t bound : {std::size_t{31}, std::size_t{30}, std::size_t{21}}) {
+    MediaBufferAllocator allocator;
+    DocumentScan scan(allocator);
+    scan.limitText(bound);
+    std::string text = document;
+    scan.scan(text.data());
+    const std::size_t filed = scan.tracks().empty() ? 0 : scan.tracks()[0].chunks->size();
+    EXPECT_EQ(scan.exhausted(), bound < 30) << bound;
+    EXPECT_EQ(filed, bound < 30 ? 2u : 3u) << bound;
+  }
+}

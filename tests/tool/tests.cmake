@@ -99,6 +99,14 @@ kestrel_tool_test(ErrorUnknownCodePage ARGS info ${ex}/korean-cp949.smi
                   --code-page no-such-code-page EXIT 65)
 kestrel_tool_test(ErrorTextTakenAsUtf8 ARGS play ${data}/guillemet-first.smi --code-page=
                   EXIT 65)
+# Made here rather than kept: 3,000 styled elements around each of 1,000 subtitles.
+string(REPEAT "<span>" 3000 spans)
+string(REPEAT "<SYNC Start=1000><P>x\n" 1000 blocks)
+file(WRITE ${KESTREL_TOOL_OUT}/nested-styles.smi
+     "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!-- span { font-weight: bold; } --></STYLE>"
+     "</HEAD><BODY>${spans}${blocks}</BODY></SAMI>\n")
+kestrel_tool_test(ErrorStylesMultiplied ARGS info ${KESTREL_TOOL_OUT}/nested-styles.smi EXIT 65
+                  STDERR_MATCH "^kestrel-sami: the container refused [^\n]*/nested-styles\\.smi: its subtitles would take more than sixteen times its size \\(style markup repeated by deeply nested elements\\), or more memory than there is\\.\n$")
 kestrel_tool_test(ErrorBadOption ARGS play ${ex}/styled.smi --speed 2 EXIT 64)
 kestrel_tool_test(ErrorSeveralStreamsToTerminal ARGS export ${ex}/two-languages.smi
                   --format vtt EXIT 64)

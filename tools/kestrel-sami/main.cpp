@@ -87,7 +87,8 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error) {
 /// How the tool answers the "CodePage" settings for one file, and how to describe it.
 struct EncodingChoice {
   CodePageSettings settings;
-  std::string description; // e.g. "UTF-16LE (signature)"
+  std::string description;     // e.g. "UTF-16LE (signature)"
+  bool wellFormedUtf8 = false; // read as UTF-8, and it is: decoding cannot fail
 };
 
 EncodingChoice chooseEncoding(const Options& options, const std::string& path,
@@ -109,6 +110,7 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path,
   }
   if (isWellFormedUtf8(bytes)) {
     choice.description = "UTF-8";
+    choice.wellFormedUtf8 = true;
     return choice;
   }
   if (const auto detected = detectCodePage(bytes)) {
@@ -267,6 +269,11 @@ private:
                                    "\".sami\".");
       if (bytes_.empty())
         return fail(kExitData, options_.file + " is empty.");
+      if (encoding_.wellFormedUtf8)
+        return fail(kExitData, "the container refused " + options_.file +
+                                   ": its subtitles would take more than sixteen times its "
+                                   "size (style markup repeated by deeply nested elements), "
+                                   "or more memory than there is.");
       return fail(kExitData, "the text of " + options_.file + " does not decode as " +
                                  encoding_.description +
                                  "; name its code page with --code-page NAME.");
