@@ -490,6 +490,22 @@ std::string_view DocumentScan::TextArena::store(std::string_view text) {
 }
 
 DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
+  RecentKey* recent = nullptr;
+  if (!key.empty() && key.size() <= sizeof(uint64_t)) {
+    uint64_t bytes = 0;
+    std::memcpy(&bytes, key.data(), key.size());
+    recent = &recentKeys_[(bytes * 0x9E3779B97F4A7C15ull) >> 60 & (kRecentKeys - 1)];
+    if (recent->bytes == bytes && recent->length == key.size() && recent->info != nullptr)
+      return *recent->info;
+    *recent = {bytes, key.size(), nullptr};
+  }
+  KeyInfo& info = lookUpKey(key);
+  if (recent != nullptr)
+    recent->info = &info;
+  return info;
+}
+
+DocumentScan::KeyInfo& DocumentScan::lookUpKey(std::string_view key) {
   const std::size_t hash = keyHash_(key);
   ++keyLookups_;
   std::size_t mask = keySlots_.size() - 1;

@@ -162,6 +162,7 @@ private:
   void releaseTrack(KeyInfo& info);
 
   KeyInfo& keyInfo(std::string_view key);
+  KeyInfo& lookUpKey(std::string_view key); // keyInfo past the recent keys
   struct KeySlot;
   void placeKey(const KeySlot& slot, std::size_t mask);
   static bool hasMarkup(const KeyInfo& info);
@@ -191,6 +192,16 @@ private:
   std::deque<Description> descriptions_;
   std::vector<KeySlot> keySlots_;
   KeyHash keyHash_; // under a key of this scan's own
+  // The records of short keys looked up lately, by their bytes: a document repeats a
+  // handful of names ("sync", "p", a class or two) in nearly every item, and a hit here
+  // costs a comparison instead of the keyed hash and a slot.
+  struct RecentKey {
+    uint64_t bytes = 0; // the key's bytes, zero-padded
+    std::size_t length = 0;
+    KeyInfo* info = nullptr;
+  };
+  static constexpr std::size_t kRecentKeys = 16; // a power of two
+  RecentKey recentKeys_[kRecentKeys];
   std::size_t keyLookups_ = 0;
   std::size_t keySlotsRead_ = 0;
   KeyInfo* unknownTrack_ = nullptr;

@@ -1,5 +1,6 @@
 #include "sami/MarkupElement.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace Kestrel {
@@ -9,6 +10,27 @@ namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// Copies text to out with 'A' to 'Z' made lowercase, eight bytes at a time: every item of a
+// document passes through here.
+void lowerAsciiCopy(std::string_view text, char* out) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    // Per byte, without carries between bytes: the high bit of atLeastA is set from 'A' (0x41)
+    // up, that of pastZ from '[' (0x5B) up; bytes with their own high bit set are not ASCII.
+    const uint64_t low7 = word & ~kHighBits;
+    const uint64_t atLeastA = low7 + 0x3F3F3F3F3F3F3F3Full;
+    const uint64_t pastZ = low7 + 0x2525252525252525ull;
+    const uint64_t upper = atLeastA & ~pastZ & ~word & kHighBits;
+    word |= upper >> 2; // 0x80 >> 2 is the 0x20 that makes a letter lowercase
+    std::memcpy(out + i, &word, 8);
+  }
+  for (; i < text.size(); ++i)
+    out[i] = lowerAscii(text[i]);
+}
 
 } // namespace
 
@@ -26,8 +48,7 @@ bool parseTag(std::string_view item, MarkupElement& element) {
   element.attributes_.clear();
   std::string& s = element.text_;
   s.resize(item.size());
-  for (std::size_t i = 0; i < item.size(); ++i)
-    s[i] = lowerAscii(item[i]);
+  lowerAsciiCopy(item, s.data());
 
   const std::size_t n = s.size();
   const char* const d = s.data();

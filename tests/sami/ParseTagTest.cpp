@@ -91,3 +91,26 @@ TEST(ParseTag, ManyWordsWithoutEqualsSignMakeNoAttribute) {
   EXPECT_EQ(element.attributes()[0].second, "x");
   EXPECT_EQ(element.attributes()[0].first.size(), item.size() - 4);
 }
+
+TEST(ParseTag, OnlyAsciiCapitalsBecomeLowercase) {
+  // Every byte value but NUL and the blanks, at every offset within a word and past it:
+  // 'A' to 'Z' become 'a' to 'z', and every other byte, non-ASCII ones included, stays.
+  std::string bytes;
+  for (int value = 1; value < 256; ++value) {
+    const char c = static_cast<char>(value);
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+      bytes.push_back(c);
+  }
+  MarkupElement element;
+  for (std::size_t shift = 0; shift < 9; ++shift) {
+    const std::string name = bytes.substr(shift) + bytes.substr(0, shift);
+    std::string expected = name;
+    for (char& c : expected) {
+      if (c >= 'A' && c <= 'Z')
+        c = static_cast<char>(c - 'A' + 'a');
+    }
+    ASSERT_TRUE(parseTag(name + " CLASS=ENcc", element));
+    EXPECT_EQ(element.name(), expected) << shift;
+    EXPECT_EQ(element.attribute("class"), std::optional<std::string_view>("encc"));
+  }
+}
