@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -199,14 +200,23 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, BufferStri
                                                 std::move(language), std::move(region));
   // Identifiers mostly rise, so each track goes in at the end of the maps.
   auto slot = streams_.lower_bound(id);
+  bool newSlot = false;
   if (slot != streams_.end() && slot->first == id) {
     // A host that repeats an identifier would otherwise orphan the earlier track.
     if (slot->second != nullptr)
       retireTrack(id, slot->second, /*emptyStream=*/true);
   } else {
     slot = streams_.emplace_hint(slot, id, nullptr);
+    newSlot = true;
   }
-  trackEntries_.insert_or_assign(trackEntries_.lower_bound(id), id, std::move(entries));
+  try {
+    // Should the node not be had, the entries stay with the caller, who still owns them.
+    trackEntries_.insert_or_assign(trackEntries_.lower_bound(id), id, std::move(entries));
+  } catch (...) {
+    if (newSlot)
+      streams_.erase(slot);
+    throw;
+  }
   entries.clear();                 // moved from: empty, as the caller is told
   slot->second = stream.release(); // the store holds it until the engine is given it
   return true;
@@ -371,14 +381,23 @@ int32_t SubtitleParserTemplate<Format>::OverlayStream::readStream(MediaChunk** c
   };
   const int32_t size = entry->getSize();
   // An empty text needs no buffer, and the allocator would never free one of size 0.
-  std::unique_ptr<char[]> bytes(size > 0 ? new char[static_cast<size_t>(size)] : nullptr);
+  // Out of memory, the read fails and the entry stays next: the engine cannot take an
+  // exception, and may ask again.
+  std::unique_ptr<char[]> bytes(size > 0 ? new (std::nothrow) char[static_cast<size_t>(size)]
+                                         : nullptr);
+  if (size > 0 && bytes == nullptr)
+    return kResultFailure;
   if (size > 0) {
     const char* source = entry->lockData();
     std::memcpy(bytes.get(), source, static_cast<size_t>(size));
     entry->unlockData();
   }
-  std::unique_ptr<MediaChunk, ChunkRelease> sample(
-      container_->chunkAllocator().createChunk(bytes.get(), size));
+  std::unique_ptr<MediaChunk, ChunkRelease> sample;
+  try {
+    sample.reset(container_->chunkAllocator().createChunk(bytes.get(), size));
+  } catch (const std::bad_alloc&) {
+    return kResultFailure; // bytes frees the copy
+  }
   bytes.release(); // the sample owns the buffer now
   sample->usedLength() = entry->used;
   sample->timestamp = entry->timestamp;

@@ -30,6 +30,8 @@ public:
   FormatCode getTextFormat() override;                             // slot 19
 
 private:
+  int32_t openLocked(SourceDescriptor* source); // open's work, under the container lock
+
   std::map<BufferString, int32_t> mimeTypes_;
 };
 

@@ -472,11 +472,13 @@ std::string_view DocumentScan::TextArena::store(std::string_view text) {
   char* place = nullptr;
   if (size > kBlockSize / 4) {
     // A large text gets a block of its own; the one being filled stays in use.
-    blocks_.emplace_back(new char[size]);
+    std::unique_ptr<char[]> block(new char[size]);
+    blocks_.push_back(std::move(block)); // on failure the block goes with it, not lost
     place = blocks_.back().get();
   } else {
     if (size > left_) {
-      blocks_.emplace_back(new char[kBlockSize]);
+      std::unique_ptr<char[]> block(new char[kBlockSize]);
+      blocks_.push_back(std::move(block));
       free_ = blocks_.back().get();
       left_ = kBlockSize;
     }
@@ -527,8 +529,10 @@ DocumentScan::KeyInfo& DocumentScan::lookUpKey(std::string_view key) {
         placeKey(slot, mask);
     }
   }
-  if (keyCount_ % kKeysPerBlock == 0)
-    keyBlocks_.emplace_back(new KeyInfo[kKeysPerBlock]);
+  if (keyCount_ % kKeysPerBlock == 0) {
+    std::unique_ptr<KeyInfo[]> block(new KeyInfo[kKeysPerBlock]);
+    keyBlocks_.push_back(std::move(block)); // on failure the block goes with it, not lost
+  }
   KeyInfo& info = keyBlocks_.back()[keyCount_++ % kKeysPerBlock];
   if (key.size() < KeyInfo::kShortKey) {
     std::memcpy(info.shortKey, key.data(), key.size());

@@ -32,6 +32,17 @@ BufferString bytesOf(std::string_view text) {
 
 int32_t SAMIContainer::open(SourceDescriptor* source) {
   std::lock_guard<std::recursive_mutex> guard(containerLock());
+  // The engine cannot take an exception: memory running out anywhere in here fails the
+  // open, and everything made so far goes back. Tracks already stored stay with the
+  // container, which releases them when it goes.
+  try {
+    return openLocked(source);
+  } catch (const std::bad_alloc&) {
+    return kResultFailure;
+  }
+}
+
+int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
   // Reading asks the engine for the code-page settings, and the tracks need its
   // identifiers: nothing can be opened before attach.
   if (containerHost == nullptr)
@@ -52,15 +63,10 @@ int32_t SAMIContainer::open(SourceDescriptor* source) {
   DocumentScan scan(chunkAllocator());
   // Subtitles of real documents hold about as many bytes as the document, their style
   // markup included; sixteen times as many (and 16 MiB for small files) only a document
-  // built to blow up reaches. It fails like an unreadable file, and so does a document
-  // too large for the memory there is: the store stays as it was.
+  // built to blow up reaches. It fails like an unreadable file: the store stays as it was.
   const std::size_t length = text.length > 0 ? static_cast<std::size_t>(text.length) : 0;
   scan.limitText(16 * length + (std::size_t{16} << 20));
-  try {
-    scan.scan(text.data);
-  } catch (const std::bad_alloc&) {
-    return kResultFailure;
-  }
+  scan.scan(text.data);
   if (scan.exhausted())
     return kResultFailure;
   text.release(); // the subtitles are copies; the document is not needed any more
