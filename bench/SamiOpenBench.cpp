@@ -18,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <malloc.h>
 #include <map>
 #include <memory>
@@ -198,10 +200,9 @@ std::string benchName(const char* what, Kind kind, std::size_t megabytes) {
 
 // Each case runs kRepetitions times, and each repetition of every size covers about the same
 // amount of text (ten 1 MB opens, one 10 MB open), so every case gets as many samples of
-// about the same length. The table uses the median repetition's CPU time per open: a
-// neighbour on a shared machine slows some repetitions, an allocator that happens to hand
-// back memory still mapped speeds up others, and the median ignores both alike on both
-// sides of every ratio. (Wall time mostly measures the neighbours.)
+// about the same length; the ratio table takes as many pairs of samples. Medians, because a
+// neighbour on a shared machine slows some samples and an allocator that happens to hand
+// back memory still mapped speeds up others. (Wall time mostly measures the neighbours.)
 constexpr int kRepetitions = 9;
 constexpr std::size_t kMegabytesPerRepetition = 10;
 
@@ -213,7 +214,7 @@ double median(std::vector<double> values) {
   return *middle;
 }
 
-// Shows the aggregates of each case and keeps every repetition for the ratio table.
+// Shows the aggregates of each case and keeps every repetition's time per iteration.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
   TableReporter() : ConsoleReporter(OO_None) {}
@@ -253,33 +254,117 @@ long peakResidentBytes(const char* self, const std::string& path) {
   return usage.ru_maxrss * 1024L;
 }
 
-void printTable(TableReporter& reporter, const char* self, bool quick) {
-  auto time = [&](const std::string& name) { return reporter.seconds(name); };
-  std::printf("\n%-58s %10s %8s %8s  %s\n", "ratio (CPU time)", "ms", "ratio", "target", "");
-  auto row = [](const std::string& what, double numerator, double denominator, double target) {
-    if (numerator < 0 || denominator <= 0) {
-      std::printf("%-58s %10s %8s %8s  %s\n", what.c_str(), "-", "-", "-", "not measured");
-      return;
+// CPU seconds this thread has run.
+double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// CPU seconds of one open of path from fresh memory (releasing it is not timed); -1 when the
+// open fails.
+double timeOpen(const std::string& path) {
+  const double start = threadSeconds();
+  auto opened = std::make_unique<OpenedDocument>(path);
+  const double spent = threadSeconds() - start;
+  const bool ok = opened->result == Kestrel::kResultOk;
+  opened.reset();
+  startCold();
+  return ok ? spent : -1;
+}
+
+// CPU seconds of one floor read of path into fresh memory.
+double timeFloor(const std::string& path) {
+  const std::size_t size = fileSize(path);
+  const double start = threadSeconds();
+  std::unique_ptr<char[]> buffer(new char[size + 1]);
+  readWholeFileAndScan(path, buffer.get(), size);
+  const double spent = threadSeconds() - start;
+  buffer.reset();
+  startCold();
+  return spent;
+}
+
+// One side of a ratio: what one run is, and how many runs make a sample of about 10 MB.
+struct Side {
+  std::function<double()> once;
+  int runs;
+};
+
+// Mean seconds per run over one sample, or -1 when a run fails.
+double sampleOf(const Side& side) {
+  double total = 0;
+  for (int i = 0; i < side.runs; ++i) {
+    const double spent = side.once();
+    if (spent < 0)
+      return -1;
+    total += spent;
+  }
+  return total / side.runs;
+}
+
+struct Paired {
+  double numerator = -1; // median seconds per run
+  double ratio = -1;     // median of the pairs' ratios
+};
+
+// The two sides of a ratio sampled back to back kRepetitions times (which goes first
+// alternates), each pair giving one ratio: the machine's load drifts over minutes, and a
+// pair measured within a second sees the same machine on both sides.
+Paired paired(const Side& numerator, const Side& denominator) {
+  std::vector<double> times;
+  std::vector<double> ratios;
+  for (int r = 0; r < kRepetitions; ++r) {
+    double top = 0;
+    double bottom = 0;
+    if (r % 2 == 0) {
+      top = sampleOf(numerator);
+      bottom = sampleOf(denominator);
+    } else {
+      bottom = sampleOf(denominator);
+      top = sampleOf(numerator);
     }
-    const double ratio = numerator / denominator;
-    std::printf("%-58s %10.2f %8.2f %8.1f  %s\n", what.c_str(), numerator * 1e3, ratio, target,
-                ratio <= target ? "ok" : "OVER");
+    if (top < 0 || bottom <= 0)
+      return {};
+    times.push_back(top);
+    ratios.push_back(top / bottom);
+  }
+  return {median(times), median(ratios)};
+}
+
+void printTable(TableReporter& reporter, const char* self, bool quick) {
+  std::printf("\n%-58s %10s %8s %8s  %s\n", "ratio (CPU time, median of 9 paired samples)", "ms",
+              "ratio", "target", "");
+  std::fflush(stdout);
+  auto row = [](const std::string& what, const Paired& measured, double target) {
+    if (measured.ratio < 0) {
+      std::printf("%-58s %10s %8s %8s  %s\n", what.c_str(), "-", "-", "-", "not measured");
+    } else {
+      std::printf("%-58s %10.2f %8.2f %8.1f  %s\n", what.c_str(), measured.numerator * 1e3,
+                  measured.ratio, target, measured.ratio <= target ? "ok" : "OVER");
+    }
+    std::fflush(stdout);
   };
-  const double floor10 = time(benchName("ReadAndMemchr", Kind::Realistic, 10));
-  const double realistic10 = time(benchName("Open", Kind::Realistic, 10));
-  row("open realistic 10MB / read+memchr 10MB", realistic10, floor10, 5);
+  Corpus& corpus = Corpus::instance();
+  const std::string realisticPath = corpus.path(Kind::Realistic, 10);
+  const Side realistic{[&] { return timeOpen(realisticPath); }, 1};
+  row("open realistic 10MB / read+memchr 10MB",
+      paired(realistic, {[&] { return timeFloor(realisticPath); }, 1}), 5);
   // What fresh memory costs here: the floor less the same read into a reused buffer, per MB.
-  const double reused10 = time(benchName("ReadAndMemchrReused", Kind::Realistic, 10));
+  const double floor10 = reporter.seconds(benchName("ReadAndMemchr", Kind::Realistic, 10));
+  const double reused10 = reporter.seconds(benchName("ReadAndMemchrReused", Kind::Realistic, 10));
   if (floor10 > 0 && reused10 > 0)
     std::printf("%-58s %10.2f %8s %8s  %s\n",
                 "  fresh memory per MB: (floor - same into a reused buffer)/10",
                 (floor10 - reused10) * 1e3 / 10, "-", "-", "info");
   for (Kind kind : SamiBench::kHostileKinds) {
-    const double one = time(benchName("Open", kind, 1));
-    const double ten = time(benchName("Open", kind, 10));
-    row(std::string("open ") + SamiBench::kindName(kind) + " 10MB / its 1MB", ten, one, 12);
-    row(std::string("open ") + SamiBench::kindName(kind) + " 10MB / realistic 10MB", ten,
-        realistic10, 3);
+    const std::string onePath = corpus.path(kind, 1);
+    const std::string tenPath = corpus.path(kind, 10);
+    const Side ten{[&] { return timeOpen(tenPath); }, 1};
+    row(std::string("open ") + SamiBench::kindName(kind) + " 10MB / its 1MB",
+        paired(ten, {[&] { return timeOpen(onePath); }, 10}), 12);
+    row(std::string("open ") + SamiBench::kindName(kind) + " 10MB / realistic 10MB",
+        paired(ten, realistic), 3);
   }
   if (quick)
     return;

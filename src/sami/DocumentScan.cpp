@@ -143,7 +143,8 @@ void DocumentScan::scan(char* text) {
         handleComment(item, length);
         continue;
       }
-      if (parseTag(std::string_view(item, length), element_))
+      // The scan has passed the item and never reads it as written again.
+      if (parseTagInPlace(item, length, element_))
         handleElement(element_);
       continue;
     }

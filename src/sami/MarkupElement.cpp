@@ -45,17 +45,23 @@ std::optional<std::string_view> MarkupElement::attribute(std::string_view name) 
 }
 
 bool parseTag(std::string_view item, MarkupElement& element) {
-  element.attributes_.clear();
   std::string& s = element.text_;
   s.resize(item.size());
   lowerAsciiCopy(item, s.data());
+  return element.read(s.data(), s.size());
+}
 
-  const std::size_t n = s.size();
-  const char* const d = s.data();
+bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element) {
+  lowerAsciiCopy(std::string_view(item, length), item);
+  return element.read(item, length);
+}
+
+bool MarkupElement::read(const char* const d, const std::size_t n) {
+  attributes_.clear();
   std::size_t i = 0;
   while (i < n && !isBlank(d[i]))
     ++i;
-  element.name_ = std::string_view(d, i);
+  name_ = std::string_view(d, i);
 
   // The "=" ending an attribute name is searched once per "=": every search starts past
   // the previous one's find, so a tag of many blank-separated words is read once.
@@ -88,13 +94,12 @@ bool parseTag(std::string_view item, MarkupElement& element) {
       while (i < n && !isBlank(d[i]))
         ++i;
     }
-    element.attributes_.emplace_back(attributeName,
-                                     std::string_view(d + valueStart, i - valueStart));
+    attributes_.emplace_back(attributeName, std::string_view(d + valueStart, i - valueStart));
     // Whatever is glued to the value (its closing quote and more) belongs to no attribute.
     while (i < n && !isBlank(d[i]))
       ++i;
   }
-  return !element.name_.empty();
+  return !name_.empty();
 }
 
 } // namespace Kestrel

@@ -31,7 +31,16 @@ public:
 private:
   friend bool parseTag(std::string_view item, MarkupElement& element);
 
-  std::string text_; // lowercase copy of the item; name_ and attributes_ point into it
+  /// parseTag without the copy: lowercases the item where it lies and points the element
+  /// into it, for a caller that owns the text and will not read the item as written again.
+  /// The element is valid while the text is.
+  bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
+  friend bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
+
+  // Reads the lowercase item d of n bytes; name_ and attributes_ point into it.
+  bool read(const char* d, std::size_t n);
+
+  std::string text_; // parseTag's lowercase copy of the item
   std::string_view name_;
   std::vector<Attribute> attributes_;
 };
@@ -42,5 +51,10 @@ private:
 /// closing double quote when one opened it, else to the next blank. An attribute without
 /// a value ends the list. Returns whether the name is non-empty.
 bool parseTag(std::string_view item, MarkupElement& element);
+
+/// parseTag without the copy: lowercases the item where it lies and points the element
+/// into it, for a caller that owns the text and will not read the item as written again.
+/// The element is valid while the text is.
+bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
 
 } // namespace Kestrel
