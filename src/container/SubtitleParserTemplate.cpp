@@ -383,11 +383,11 @@ int32_t SubtitleParserTemplate<Format>::OverlayStream::readStream(MediaChunk** c
   // An empty text needs no buffer, and the allocator would never free one of size 0.
   // Out of memory, the read fails and the entry stays next: the engine cannot take an
   // exception, and may ask again.
-  std::unique_ptr<char[]> bytes(size > 0 ? new (std::nothrow) char[static_cast<size_t>(size)]
-                                         : nullptr);
-  if (size > 0 && bytes == nullptr)
-    return kResultFailure;
+  std::unique_ptr<char[]> bytes;
   if (size > 0) {
+    bytes.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
+    if (!bytes)
+      return kResultFailure;
     const char* source = entry->lockData();
     std::memcpy(bytes.get(), source, static_cast<size_t>(size));
     entry->unlockData();

@@ -2,6 +2,7 @@
 
 #include "engine/LogMessages.h"
 #include "engine/Logger.h"
+#include "text/Characters.h"
 
 #include <algorithm>
 #include <cassert>
@@ -12,10 +13,7 @@
 namespace Kestrel {
 namespace {
 
-// Markup blanks: space, TAB, CR and LF only.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 struct InlineMarkup {
   std::size_t length = 0; // 0: p does not begin inline markup
@@ -52,7 +50,7 @@ InlineMarkup inlineMarkupAt(const char* p, const char* end) {
     return {};
   }
   if (c1 == 'f' && lowerAscii(p[2]) == 'o' && lowerAscii(p[3]) == 'n' && lowerAscii(p[4]) == 't' &&
-      (p[5] == '>' || isBlank(p[5]))) {
+      (p[5] == '>' || isMarkupBlank(p[5]))) {
     const void* close = std::memchr(p + 5, '>', static_cast<std::size_t>(end - (p + 5)));
     if (close == nullptr)
       return {};
@@ -325,9 +323,9 @@ void DocumentScan::handleTextRun(char* begin, char* end) {
   // Text outside a timed SYNC block is never filed, so it is not even decoded.
   if (!inSync_ || start_ == kNoStart)
     return;
-  while (begin < end && isBlank(*begin))
+  while (begin < end && isMarkupBlank(*begin))
     ++begin;
-  while (end > begin && isBlank(end[-1]))
+  while (end > begin && isMarkupBlank(end[-1]))
     --end;
   if (begin == end)
     return;

@@ -1,5 +1,7 @@
 #include "sami/Entities.h"
 
+#include "text/Characters.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -71,11 +73,6 @@ constexpr EntityEntry kEntities[] = {
 };
 // clang-format on
 
-constexpr bool isScanSpace(char c) {
-  // What the C library's number conversions skip in the "C" locale.
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 int hexDigitValue(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -94,7 +91,7 @@ int hexDigitValue(char c) {
 // 0xFFFFFFFF, "4294967296" gives 0). Reads each byte at most once, so a long run of digits
 // costs what it is long. Stops at a NUL as sscanf would.
 std::optional<uint32_t> readScanNumber(const char* s, const char* end, int base) {
-  while (s < end && isScanSpace(*s))
+  while (s < end && isCSpace(*s))
     ++s;
   bool negative = false;
   if (s < end && (*s == '-' || *s == '+')) {

@@ -1,38 +1,10 @@
 #include "sami/MarkupElement.h"
 
-#include <cstdint>
+#include "text/Characters.h"
+
 #include <cstring>
 
 namespace Kestrel {
-namespace {
-
-// Markup blanks: space, TAB, CR and LF only.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Copies text to out with 'A' to 'Z' made lowercase, eight bytes at a time: every item of a
-// document passes through here.
-void lowerAsciiCopy(std::string_view text, char* out) {
-  constexpr uint64_t kHighBits = 0x8080808080808080ull;
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + i, 8);
-    // Per byte, without carries between bytes: the high bit of atLeastA is set from 'A' (0x41)
-    // up, that of pastZ from '[' (0x5B) up; bytes with their own high bit set are not ASCII.
-    const uint64_t low7 = word & ~kHighBits;
-    const uint64_t atLeastA = low7 + 0x3F3F3F3F3F3F3F3Full;
-    const uint64_t pastZ = low7 + 0x2525252525252525ull;
-    const uint64_t upper = atLeastA & ~pastZ & ~word & kHighBits;
-    word |= upper >> 2; // 0x80 >> 2 is the 0x20 that makes a letter lowercase
-    std::memcpy(out + i, &word, 8);
-  }
-  for (; i < text.size(); ++i)
-    out[i] = lowerAscii(text[i]);
-}
-
-} // namespace
 
 std::optional<std::string_view> MarkupElement::attribute(std::string_view name) const {
   // Searching from the back gives the later of two attributes of the same name. Callers
@@ -59,7 +31,7 @@ bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element) {
 bool MarkupElement::read(const char* const d, const std::size_t n) {
   attributes_.clear();
   std::size_t i = 0;
-  while (i < n && !isBlank(d[i]))
+  while (i < n && !isMarkupBlank(d[i]))
     ++i;
   name_ = std::string_view(d, i);
 
@@ -68,7 +40,7 @@ bool MarkupElement::read(const char* const d, const std::size_t n) {
   std::size_t nextEquals = 0;
   bool equalsKnown = false;
   for (;;) {
-    while (i < n && isBlank(d[i]))
+    while (i < n && isMarkupBlank(d[i]))
       ++i;
     if (i == n)
       break;
@@ -82,7 +54,7 @@ bool MarkupElement::read(const char* const d, const std::size_t n) {
     i = nextEquals;
     if (i < n && d[i] == '=')
       ++i;
-    while (i < n && (isBlank(d[i]) || d[i] == '"'))
+    while (i < n && (isMarkupBlank(d[i]) || d[i] == '"'))
       ++i;
     if (i == n)
       break; // a name without a value is dropped, and nothing after it is read
@@ -91,12 +63,12 @@ bool MarkupElement::read(const char* const d, const std::size_t n) {
       const void* quote = std::memchr(d + i, '"', n - i);
       i = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - d) : n;
     } else {
-      while (i < n && !isBlank(d[i]))
+      while (i < n && !isMarkupBlank(d[i]))
         ++i;
     }
     attributes_.emplace_back(attributeName, std::string_view(d + valueStart, i - valueStart));
     // Whatever is glued to the value (its closing quote and more) belongs to no attribute.
-    while (i < n && !isBlank(d[i]))
+    while (i < n && !isMarkupBlank(d[i]))
       ++i;
   }
   return !name_.empty();

@@ -1,5 +1,7 @@
 #include "sami/StyleSheet.h"
 
+#include "text/Characters.h"
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -10,14 +12,8 @@
 namespace Kestrel {
 namespace {
 
-constexpr bool isSheetSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// C-locale lowercasing: only A to Z change, so UTF-8 bytes pass untouched.
 void lowercase(char* begin, const char* end) {
-  for (char* c = begin; c < end; ++c) {
-    if (*c >= 'A' && *c <= 'Z')
-      *c = static_cast<char>(*c + ('a' - 'A'));
-  }
+  lowerAsciiCopy(std::string_view(begin, static_cast<std::size_t>(end - begin)), begin);
 }
 
 BufferString bytesOf(std::string_view text) {
@@ -35,7 +31,7 @@ public:
 
   /// Moves over whitespace and the byte also.
   void skipSpaceAnd(char also) {
-    while (*at_ != '\0' && (isSheetSpace(*at_) || *at_ == also))
+    while (*at_ != '\0' && (isMarkupBlank(*at_) || *at_ == also))
       ++at_;
   }
   /// Moves over the run up to the first byte for which stop is true (or the end) and
@@ -92,12 +88,12 @@ void parseStyleSheetInPlace(char* text, std::size_t length, const StyleRuleSink&
   SheetCursor cursor(text);
   // The comment opener, once, at the start only.
   while (!cursor.atEnd() &&
-         (isSheetSpace(cursor.peek()) || cursor.peek() == '!' || cursor.peek() == '-'))
+         (isMarkupBlank(cursor.peek()) || cursor.peek() == '!' || cursor.peek() == '-'))
     cursor.skip();
 
   while (!cursor.atEnd()) {
     // "{" doesn't end a selector: "P{" is the selector "p{".
-    char* selectorBegin = cursor.takeUntil(isSheetSpace);
+    char* selectorBegin = cursor.takeUntil(isMarkupBlank);
     char* selectorEnd = cursor.position();
     lowercase(selectorBegin, selectorEnd);
     const std::string_view selector(selectorBegin,
@@ -109,7 +105,7 @@ void parseStyleSheetInPlace(char* text, std::size_t length, const StyleRuleSink&
     properties.clear();
     while (!cursor.atEnd()) {
       char* nameBegin =
-          cursor.takeUntil([](char c) { return isSheetSpace(c) || c == ':' || c == '}'; });
+          cursor.takeUntil([](char c) { return isMarkupBlank(c) || c == ':' || c == '}'; });
       char* nameEnd = cursor.position();
       cursor.skipSpaceAnd(':');
       if (cursor.atEnd())

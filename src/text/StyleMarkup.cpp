@@ -1,5 +1,7 @@
 #include "text/StyleMarkup.h"
 
+#include "text/Characters.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,10 +10,6 @@
 namespace Kestrel {
 namespace {
 
-constexpr bool isScanSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Reads a point size from the start of value as sscanf's "%dpt" would: leading blanks, an
 // optional sign, decimal digits; the "pt" and anything else after the digits don't matter.
 // The digits are accumulated as a 64-bit long (saturating on overflow) and then cut to int,
@@ -19,7 +17,7 @@ constexpr bool isScanSpace(char c) {
 std::optional<int32_t> readPointSize(std::string_view text) {
   const char* s = text.data();
   const char* const end = s + text.size();
-  while (s < end && isScanSpace(*s))
+  while (s < end && isCSpace(*s))
     ++s;
   bool negative = false;
   if (s < end && (*s == '-' || *s == '+')) {
