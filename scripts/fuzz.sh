@@ -12,7 +12,7 @@ seconds=10
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_TOOLS=OFF \
-  -DKESTREL_SANITIZE=address,undefined >/dev/null
+  -DKESTREL_SANITIZE=address,undefined -DKESTREL_WERROR=ON >/dev/null
 harnesses=()
 for source in fuzz/*Fuzz.cpp; do harnesses+=("$(basename "$source" .cpp)"); done
 cmake --build build-fuzz -j "${KESTREL_JOBS:-2}" --target "${harnesses[@]}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, only when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang clang-format pkg-config libicu-dev icu-devtools
+packages=(cmake ninja-build g++ clang clang-format clang-tidy pkg-config libicu-dev icu-devtools
   libgtest-dev libgmock-dev libbenchmark-dev w3c-sgml-lib libclang-rt-14-dev valgrind
   binutils python3)
 missing=()

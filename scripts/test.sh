@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Command two: installs what is missing, builds, and runs the whole suite: the plain build,
-# again under AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, and each fuzz harness for a short bounded time.
+# Command two: installs what is missing, builds, and runs the whole suite: the plain build
+# with clang-tidy over it, the Release builds a packager makes (GCC and clang), again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer,
+# and each fuzz harness for a short bounded time. Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,19 +16,33 @@ echo "== format"
 git ls-files -co --exclude-standard -- '*.h' '*.cpp' | xargs clang-format --dry-run -Werror
 
 echo "== build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 run_ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== clang-tidy"
+scripts/tidy.sh build
+
+# What a packager builds: every target at -O3, with each compiler. Valgrind has had its run
+# in the plain build.
+for compiler in g++ clang++; do
+  echo "== release build with $compiler"
+  dir=build-release-${compiler%++}
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$compiler \
+    -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=ON >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  run_ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE valgrind
+done
+
 echo "== address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DKESTREL_SANITIZE=address,undefined >/dev/null
+  -DKESTREL_SANITIZE=address,undefined -DKESTREL_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 run_ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== thread sanitizer (concurrency tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=thread \
-  -DKESTREL_BUILD_TOOLS=OFF >/dev/null
+  -DKESTREL_BUILD_TOOLS=OFF -DKESTREL_WERROR=ON >/dev/null
 cmake --build build-tsan -j "$jobs" --target kestrel_sami kestrel_unit_tests kestrel_host_tests
 run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Concurrency
 
