@@ -64,10 +64,10 @@ set(CPACK_PACKAGE_VENDOR "kestrel-sami developers")
 set(CPACK_PACKAGE_CONTACT "kestrel-sami developers <kestrel-sami@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SAMI subtitle plug-in for the Kestrel media engine")
 set(CPACK_PACKAGE_DESCRIPTION "A plug-in that lets the Kestrel media engine open SAMI subtitle\n\
-files (.smi, .sami): it decodes their text, reads their style sheets and serves one\n\
-styled subtitle stream per language. The package also holds the engine's public\n\
-headers, a logging library, and kestrel-sami, a tool that plays, inspects and\n\
-exports SAMI files through the plug-in.")
+files (.smi, .sami): it decodes their text, reads their style sheets and\n\
+serves one styled subtitle stream per language. The package also holds the\n\
+engine's public headers, a logging library, and kestrel-sami, a tool that\n\
+plays, inspects and exports SAMI files through the plug-in.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

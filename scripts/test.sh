@@ -29,10 +29,13 @@ for compiler in g++ clang++; do
   echo "== release build with $compiler"
   dir=build-release-${compiler%++}
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$compiler \
-    -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=ON >/dev/null
+    -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
   cmake --build "$dir" -j "$jobs"
   run_ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE valgrind
 done
+
+echo "== Debian package"
+scripts/package.sh build-release-gcc
 
 echo "== address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef KESTREL_TOOL_LIBDIR_FROM_BINDIR
-#define KESTREL_TOOL_LIBDIR_FROM_BINDIR "../lib"
+#ifndef KESTREL_TOOL_PLUGINDIR_FROM_BINDIR
+#define KESTREL_TOOL_PLUGINDIR_FROM_BINDIR "../lib/kestrel/plugins"
 #endif
 
 namespace KestrelTool {
@@ -30,15 +30,15 @@ std::string PluginLibrary::defaultPath() {
   const auto bin = executableDirectory();
   if (bin.empty())
     return kPluginFileName; // left to the ordinary library search
-  // Installed: bindir and libdir as configured (lib/<multiarch> on some systems). Built: the
-  // build tree puts programs in bin/ and libraries in lib/.
-  for (const char* relative : {KESTREL_TOOL_LIBDIR_FROM_BINDIR, "../lib"}) {
+  // Installed: the private plug-in directory under libdir as configured (lib/<multiarch> on
+  // some systems). Built: the build tree puts programs in bin/ and libraries in lib/.
+  for (const char* relative : {KESTREL_TOOL_PLUGINDIR_FROM_BINDIR, "../lib"}) {
     const auto candidate = (bin / relative / kPluginFileName).lexically_normal();
     std::error_code ec;
     if (std::filesystem::exists(candidate, ec))
       return candidate.string();
   }
-  return (bin / KESTREL_TOOL_LIBDIR_FROM_BINDIR / kPluginFileName).lexically_normal().string();
+  return (bin / KESTREL_TOOL_PLUGINDIR_FROM_BINDIR / kPluginFileName).lexically_normal().string();
 }
 
 bool PluginLibrary::load(const std::string& path, bool verbose) {
@@ -53,8 +53,13 @@ bool PluginLibrary::load(const std::string& path, bool verbose) {
     const char* current = std::getenv("KESTREL_LOG");
     if (current == nullptr || *current == '\0')
       setenv("KESTREL_LOG", "stderr", 1);
-    const auto logging = std::filesystem::path(path).parent_path() / Kestrel::kLoggingLibraryName;
+    // Installed, the logging library sits in the directory above the plug-ins; built, beside
+    // the plug-in.
+    const auto pluginDir = std::filesystem::path(path).parent_path();
+    const auto logging = pluginDir / Kestrel::kLoggingLibraryName;
+    const auto installedLogging = pluginDir.parent_path() / Kestrel::kLoggingLibraryName;
     if (dlopen(logging.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr &&
+        dlopen(installedLogging.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr &&
         dlopen(Kestrel::kLoggingLibraryName, RTLD_NOW | RTLD_GLOBAL) == nullptr) {
       error_ = "-v needs the logging library " + std::string(Kestrel::kLoggingLibraryName) +
                " beside the plug-in (" + logging.string() + "), and it is not there.";

@@ -1,0 +1,91 @@
+# One check of an installed tree (WAY): its layout, or a host built against it with CMake or
+# pkg-config that loads the installed plug-in and plays an example.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(example "${SOURCE_DIR}/examples/two-languages.smi")
+set(clean_env ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH --unset=PKG_CONFIG_PATH)
+
+function(expect_host_plays host plugin)
+  execute_process(COMMAND ${clean_env} "${host}" "${plugin}" "${example}"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0 OR NOT out STREQUAL "streams: 2, subtitles in the first: 8\n")
+    message(FATAL_ERROR "the out-of-tree host: exit ${result}\n${out}${err}")
+  endif()
+  if(NOT plugin MATCHES "^${PREFIX}/${LIBDIR}/kestrel/plugins/libkestrel_sami.so$")
+    message(FATAL_ERROR "the package files point at ${plugin}, not the installed plug-in")
+  endif()
+endfunction()
+
+if(WAY STREQUAL "layout")
+  set(private "${LIBDIR}/kestrel")
+  foreach(installed bin/kestrel-sami ${private}/plugins/libkestrel_sami.so
+          ${private}/libKestrel_Logging.so ${private}/libKestrel_Logging.so.1
+          include/kestrel/Kestrel.h ${LIBDIR}/pkgconfig/kestrel.pc
+          ${LIBDIR}/cmake/Kestrel/KestrelConfig.cmake share/man/man1/kestrel-sami.1.gz
+          share/bash-completion/completions/kestrel-sami share/doc/kestrel-sami/copyright
+          share/kestrel-sami/examples/two-languages.smi)
+    if(NOT EXISTS "${PREFIX}/${installed}")
+      message(FATAL_ERROR "${installed} was not installed")
+    endif()
+  endforeach()
+  # Nothing of ours where the linker looks for libraries.
+  file(GLOB public "${PREFIX}/${LIBDIR}/*.so*")
+  if(public)
+    message(FATAL_ERROR "installed in the public library directory: ${public}")
+  endif()
+  execute_process(COMMAND nm -D --defined-only "${PREFIX}/${private}/libKestrel_Logging.so.1"
+                  OUTPUT_VARIABLE symbols)
+  string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*\n" names "${symbols}")
+  list(TRANSFORM names STRIP)
+  list(FILTER names EXCLUDE REGEX "^(KESTREL_LOGGING_[0-9_]+)$")
+  list(SORT names)
+  if(NOT names STREQUAL "KestrelLog_close;KestrelLog_configure;KestrelLog_isEnabled;KestrelLog_write")
+    message(FATAL_ERROR "the logging library exports ${names}")
+  endif()
+  execute_process(COMMAND readelf -d "${PREFIX}/${private}/libKestrel_Logging.so.1"
+                  OUTPUT_VARIABLE dynamic)
+  if(NOT dynamic MATCHES "Library soname: \\[libKestrel_Logging.so.1\\]")
+    message(FATAL_ERROR "the logging library's SONAME:\n${dynamic}")
+  endif()
+elseif(WAY STREQUAL "cmake")
+  set(work "${PREFIX}-host")
+  file(REMOVE_RECURSE "${work}")
+  execute_process(COMMAND ${clean_env} ${CMAKE_COMMAND} -S "${SOURCE_DIR}/tests/install/host"
+                          -B "${work}" -G "${GENERATOR}" -DCMAKE_CXX_COMPILER=${CXX}
+                          -DCMAKE_PREFIX_PATH=${PREFIX}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(result EQUAL 0)
+    execute_process(COMMAND ${CMAKE_COMMAND} --build "${work}"
+                    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  endif()
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "building the host with find_package(Kestrel) failed:\n${out}${err}")
+  endif()
+  file(READ "${work}/plugin-path.txt" plugin)
+  expect_host_plays("${work}/host" "${plugin}")
+  file(REMOVE_RECURSE "${work}")
+else()
+  set(pc env PKG_CONFIG_PATH=${PREFIX}/${LIBDIR}/pkgconfig pkg-config)
+  execute_process(COMMAND ${pc} --cflags --libs kestrel OUTPUT_VARIABLE flags
+                  RESULT_VARIABLE result OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${pc} --variable=plugin kestrel OUTPUT_VARIABLE plugin
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT result EQUAL 0 OR NOT flags MATCHES "-I")
+    message(FATAL_ERROR "pkg-config kestrel: ${result} '${flags}'")
+  endif()
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  execute_process(COMMAND ${CXX} -std=c++20 "${SOURCE_DIR}/tests/install/host/main.cpp" ${flags}
+                          -o "${PREFIX}-host"
+                  RESULT_VARIABLE result ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "building the host with pkg-config failed:\n${err}")
+  endif()
+  get_filename_component(plugin "${plugin}" REALPATH)
+  expect_host_plays("${PREFIX}-host" "${plugin}")
+  file(REMOVE "${PREFIX}-host")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
