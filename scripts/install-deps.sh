@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy pkg-config libicu-dev icu-devtools
   libgtest-dev libgmock-dev libbenchmark-dev w3c-sgml-lib libclang-rt-14-dev valgrind
-  binutils python3 dpkg-dev file lintian man-db groff-base)
+  binutils python3 dpkg-dev file lintian man-db groff-base ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

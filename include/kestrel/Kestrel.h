@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Everything an engine or host compiles against to load and drive the plug-in.

@@ -32,6 +32,12 @@ if(WAY STREQUAL "layout")
       message(FATAL_ERROR "${installed} was not installed")
     endif()
   endforeach()
+  # One version everywhere: the tool's, and the one inside the plug-in it finds.
+  execute_process(COMMAND ${clean_env} "${PREFIX}/bin/kestrel-sami" --version
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out)
+  if(NOT result EQUAL 0 OR NOT out MATCHES "^kestrel-sami ${VERSION}\nplug-in ${VERSION} ")
+    message(FATAL_ERROR "kestrel-sami --version: exit ${result}\n${out}")
+  endif()
   # Nothing of ours where the linker looks for libraries.
   file(GLOB public "${PREFIX}/${LIBDIR}/*.so*")
   if(public)

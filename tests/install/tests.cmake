@@ -9,6 +9,6 @@ foreach(way layout cmake pkg-config)
            COMMAND ${CMAKE_COMMAND} -DWAY=${way} -DBUILD_DIR=${CMAKE_BINARY_DIR}
                    -DPREFIX=${CMAKE_BINARY_DIR}/install-${way} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
                    -DLIBDIR=${CMAKE_INSTALL_LIBDIR} -DCXX=${CMAKE_CXX_COMPILER}
-                   -DGENERATOR=${CMAKE_GENERATOR}
+                   -DGENERATOR=${CMAKE_GENERATOR} -DVERSION=${PROJECT_VERSION}
                    -P ${CMAKE_CURRENT_LIST_DIR}/InstalledTree.cmake)
 endforeach()

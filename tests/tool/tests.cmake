@@ -129,3 +129,16 @@ add_test(NAME ToolInstalledFindsPlugin
                  -DEXPECTED=${KESTREL_TOOL_EXPECTED}/InfoStyled.out
                  -P ${CMAKE_CURRENT_LIST_DIR}/InstallTool.cmake)
 set_tests_properties(ToolInstalledFindsPlugin PROPERTIES ENVIRONMENT "${KESTREL_TOOL_ENV}")
+
+# ffmpeg reads the ASS and WebVTT exports back with every cue, for the examples and, when it is
+# there, the corpus of real files beside the project.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(KESTREL_CORPUS_DIR ${PROJECT_SOURCE_DIR}/../shared/corpus/public)
+add_test(NAME ToolExportsReadBackByFfmpeg
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/ffmpeg_round_trip.py
+                 $<TARGET_FILE:kestrel-sami> ${PROJECT_SOURCE_DIR}/examples)
+add_test(NAME ToolExportsOfRealFilesReadBackByFfmpeg
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/ffmpeg_round_trip.py
+                 $<TARGET_FILE:kestrel-sami> ${KESTREL_CORPUS_DIR})
+set_tests_properties(ToolExportsReadBackByFfmpeg ToolExportsOfRealFilesReadBackByFfmpeg
+                     PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT "${KESTREL_TOOL_ENV}")

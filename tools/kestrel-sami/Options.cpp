@@ -17,6 +17,7 @@ enum OptionBit : uint32_t {
   kRealtime = 1u << 4,
   kFormat = 1u << 5,
   kOutput = 1u << 6,
+  kNoStyleBlock = 1u << 7,
 };
 
 uint32_t allowedOptions(Command command) {
@@ -28,8 +29,9 @@ uint32_t allowedOptions(Command command) {
   case Command::Play:
     return kLang | kStream | kFrom | kRate | kRealtime;
   case Command::Export:
-    return kLang | kStream | kFormat | kOutput;
+    return kLang | kStream | kFormat | kOutput | kNoStyleBlock;
   case Command::Help:
+  case Command::Version:
     return ~0u;
   }
   return 0;
@@ -47,6 +49,8 @@ const char* commandName(Command command) {
     return "export";
   case Command::Help:
     return "help";
+  case Command::Version:
+    return "--version";
   }
   return "";
 }
@@ -66,6 +70,8 @@ uint32_t optionBit(std::string_view name) {
     return kFormat;
   if (name == "-o" || name == "--output")
     return kOutput;
+  if (name == "--no-style-block")
+    return kNoStyleBlock;
   return 0;
 }
 
@@ -184,6 +190,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       o.command = Command::Help;
       return parsed;
     }
+    if (name == "--version") {
+      o.command = Command::Version;
+      return parsed;
+    }
     if (name == "-v" || name == "--verbose") {
       if (!flagOnly())
         return fail("option " + std::string(name) + " takes no value.");
@@ -192,6 +202,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       if (!flagOnly())
         return fail("option --ignore-signature takes no value.");
       o.ignoreSignature = true;
+    } else if (name == "--no-style-block") {
+      if (!flagOnly())
+        return fail("option --no-style-block takes no value.");
+      o.styleBlock = false;
+      bit = kNoStyleBlock;
     } else if (name == "--realtime") {
       if (!flagOnly())
         return fail("option --realtime takes no value.");
@@ -238,10 +253,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
           o.format = ExportFormat::Srt;
         else if (v == "vtt")
           o.format = ExportFormat::Vtt;
+        else if (v == "ass")
+          o.format = ExportFormat::Ass;
         else if (v == "json")
           o.format = ExportFormat::Json;
         else
-          return fail("--format must be srt, vtt or json, not \"" + std::string(v) + "\".");
+          return fail("--format must be srt, vtt, ass or json, not \"" + std::string(v) + "\".");
         o.formatGiven = true;
         bit = kFormat;
       } else {
@@ -276,7 +293,7 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
   if ((given & kStream) != 0 && (given & kLang) != 0)
     return fail("--stream and --lang both choose a stream; give one of them.");
   if (o.command == Command::Export && !o.formatGiven)
-    return fail("\"export\" needs --format srt, vtt or json.");
+    return fail("\"export\" needs --format srt, vtt, ass or json.");
   return parsed;
 }
 
@@ -292,7 +309,7 @@ Commands:
   info FILE           the streams: identifier, name, language, region, number of
                       subtitles, first start and last end; the stream chosen for --lang
   play FILE           drives a media clock and prints every subtitle as it is handed out
-  export FILE         writes the subtitles as SubRip, WebVTT or JSON
+  export FILE         writes the subtitles as SubRip, WebVTT, Advanced SubStation or JSON
   help                this text
 
 Options:
@@ -303,15 +320,19 @@ Options:
                       when playing backwards)
   --rate R            play: speed factor, e.g. 1, 0.5 or 2; negative plays backwards
   --realtime          play: pace the clock by the wall clock
-  --format F          export: srt, vtt or json
+  --format F          export: srt, vtt, ass (Advanced SubStation) or json
   -o, --output OUT    export: write to OUT instead of standard output; with several
                       streams, one file per stream named OUT with the language added
+  --no-style-block    export vtt: no STYLE block for colours outside WebVTT's own
+                      classes (white, lime, cyan, red, yellow, magenta, blue, black);
+                      some players drop every cue of a file that has one
   --code-page NAME    the code page of a file without a Unicode signature (e.g.
                       windows-949, windows-1252); "" takes the bytes as UTF-8. Without
                       it, a file that is not UTF-8 has its code page detected.
   --ignore-signature  ignore a Unicode signature at the start of the file
   -v, --verbose       show the plug-in's log messages on standard error
   --plugin PATH       load this build of the plug-in instead of the installed one
+  --version           the versions of the tool, of the plug-in it finds and of ICU
 
 Exit status: 0 success; 1 probe did not recognise the file; 64 bad command line;
 65 the file is not usable SAMI (refused name, not SAMI, text that does not decode);

@@ -6,8 +6,8 @@
 
 namespace KestrelTool {
 
-enum class Command { Probe, Info, Play, Export, Help };
-enum class ExportFormat { Srt, Vtt, Json };
+enum class Command { Probe, Info, Play, Export, Help, Version };
+enum class ExportFormat { Srt, Vtt, Ass, Json };
 
 /// Everything the command line asked for. Absent options keep their defaults.
 struct Options {
@@ -21,6 +21,7 @@ struct Options {
   bool realtime = false;
   ExportFormat format = ExportFormat::Srt;
   bool formatGiven = false;
+  bool styleBlock = true; // --no-style-block: WebVTT without a STYLE block
   std::optional<std::string> output;   // -o
   std::optional<std::string> codePage; // --code-page; an empty name means "take the bytes as UTF-8"
   bool ignoreSignature = false;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #ifndef KESTREL_TOOL_PLUGINDIR_FROM_BINDIR
@@ -39,6 +41,20 @@ std::string PluginLibrary::defaultPath() {
       return candidate.string();
   }
   return (bin / KESTREL_TOOL_PLUGINDIR_FROM_BINDIR / kPluginFileName).lexically_normal().string();
+}
+
+std::string PluginLibrary::versionOf(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  static constexpr std::string_view kMarker = "kestrel-sami-plugin-version ";
+  const size_t at = bytes.find(kMarker);
+  if (at == std::string::npos)
+    return {};
+  const size_t start = at + kMarker.size();
+  const size_t end = bytes.find('\0', start);
+  if (end == std::string::npos || end - start > 200)
+    return {};
+  return bytes.substr(start, end - start);
 }
 
 bool PluginLibrary::load(const std::string& path, bool verbose) {

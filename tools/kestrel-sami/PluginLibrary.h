@@ -24,6 +24,10 @@ public:
   /// Where the plug-in sits relative to this program: beside it as installed, or as built.
   [[nodiscard]] static std::string defaultPath();
 
+  /// The version a plug-in file carries and the converter library it loads, read from the
+  /// file ("0.2.0 icu libicuuc.so.72"); empty when the file has none or can't be read.
+  [[nodiscard]] static std::string versionOf(const std::string& path);
+
 private:
   GetPluginFn getPlugin_ = nullptr;
   std::string error_;

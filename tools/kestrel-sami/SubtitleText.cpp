@@ -112,9 +112,14 @@ size_t matchTag(std::string_view s, MarkupToken& token) {
       return 0;
     token.kind = closing ? Kind::Close : Kind::Open;
     token.style = Style::Font;
-    if (!closing)
+    if (!closing) {
       if (const auto color = attributeValue(rest, "color"))
         token.color = normalizeColor(*color);
+      if (const auto face = attributeValue(rest, "face"))
+        token.face = std::string(*face);
+      if (const auto size = attributeValue(rest, "size"))
+        token.size = std::string(*size);
+    }
     return close + 1;
   }
   return 0;
@@ -287,8 +292,6 @@ bool isVisible(std::string_view plain) {
   return false;
 }
 
-bool isShown(const Cue& cue) { return cue.duration != 0 && isVisible(plainText(cue.markup)); }
-
 void appendJsonString(std::string& out, std::string_view text) {
   out += '"';
   for (const char c : repairUtf8(text)) {
@@ -323,12 +326,14 @@ void appendJsonString(std::string& out, std::string_view text) {
 
 } // namespace
 
+bool isShown(const Cue& cue) { return cue.duration != 0 && isVisible(plainText(cue.markup)); }
+
 std::vector<MarkupToken> tokenizeMarkup(std::string_view markup) {
   std::vector<MarkupToken> tokens;
   size_t i = 0;
   auto appendText = [&tokens](std::string_view text) {
     if (tokens.empty() || tokens.back().kind != Kind::Text)
-      tokens.push_back({Kind::Text, Style::Bold, {}, {}});
+      tokens.push_back({Kind::Text, Style::Bold, {}, {}, {}, {}});
     tokens.back().text.append(text);
   };
   while (i < markup.size()) {
@@ -337,7 +342,7 @@ std::vector<MarkupToken> tokenizeMarkup(std::string_view markup) {
       while (i < markup.size() && isSpace(markup[i]))
         ++i;
       if (tokens.empty() || tokens.back().kind != Kind::Space)
-        tokens.push_back({Kind::Space, Style::Bold, {}, {}});
+        tokens.push_back({Kind::Space, Style::Bold, {}, {}, {}, {}});
       continue;
     }
     if (c == '<') {
@@ -466,7 +471,7 @@ std::string writeSrt(const std::vector<Cue>& cues) {
   return out;
 }
 
-std::string writeVtt(const std::vector<Cue>& cues) {
+std::string writeVtt(const std::vector<Cue>& cues, bool styleBlock) {
   std::string body;
   std::set<std::string> colorClasses;
   for (const auto& cue : cues) {
@@ -476,7 +481,7 @@ std::string writeVtt(const std::vector<Cue>& cues) {
             '\n' + vttText(cue.markup, colorClasses) + "\n\n";
   }
   std::string out = "WEBVTT\n\n";
-  if (!colorClasses.empty()) {
+  if (styleBlock && !colorClasses.empty()) {
     out += "STYLE\n";
     for (const auto& color : colorClasses)
       out += "::cue(." + vttColorClass(color) + ") { color: " + color + "; }\n";

@@ -16,6 +16,8 @@ struct MarkupToken {
   Style style = Style::Bold;
   std::string text;  // Text: the characters, as received
   std::string color; // Open Font: the colour, normalised ("#rrggbb" or a lower-case name)
+  std::string face;  // Open Font: the font family, as written
+  std::string size;  // Open Font: the size, as written ("+2", "-1", "5")
 };
 
 /// Splits sample text into text, collapsible white space, line breaks ("<**>", "<br>",
@@ -56,10 +58,19 @@ struct StreamCues {
   std::vector<Cue> cues;
 };
 
+/// Whether a cue would ever be seen: a duration, and visible text (a no-break space alone is
+/// SAMI's way of clearing the screen).
+[[nodiscard]] bool isShown(const Cue& cue);
+
 /// Whole files. Cues that would never be seen (duration 0, or no visible text) are left out
 /// of SubRip and WebVTT; JSON keeps every sample.
 [[nodiscard]] std::string writeSrt(const std::vector<Cue>& cues);
-[[nodiscard]] std::string writeVtt(const std::vector<Cue>& cues);
+/// With styleBlock false, colours outside WebVTT's built-in classes keep their class but the
+/// file has no STYLE block defining it (some players drop every cue of a file that has one).
+[[nodiscard]] std::string writeVtt(const std::vector<Cue>& cues, bool styleBlock = true);
+/// Advanced SubStation: one style, named after the stream, from what every shown cue shares;
+/// override tags for the rest of the inline markup; line breaks as \N.
+[[nodiscard]] std::string writeAss(const std::vector<Cue>& cues, std::string_view styleName);
 [[nodiscard]] std::string writeJson(std::string_view source,
                                     const std::vector<StreamCues>& streams);
 

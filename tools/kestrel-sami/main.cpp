@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <unicode/uversion.h>
 
 namespace KestrelTool {
 namespace {
@@ -199,6 +200,29 @@ std::string rateText(int32_t rate) {
   if (out.back() == '.')
     out.pop_back();
   return out;
+}
+
+/// The tool's version, the plug-in's it would load (and the converter library that one
+/// loads) and the ICU the tool detects code pages with.
+int printVersions(const Options& options) {
+  const std::string path = options.pluginPath.value_or(PluginLibrary::defaultPath());
+  std::cout << "kestrel-sami " << KESTREL_VERSION << '\n';
+  const std::string plugin = PluginLibrary::versionOf(path);
+  if (plugin.empty()) {
+    std::cout << "plug-in: none found at " << path << '\n';
+  } else {
+    const size_t icu = plugin.find(" icu ");
+    std::cout << "plug-in " << plugin.substr(0, icu) << " (" << path << ")";
+    if (icu != std::string::npos)
+      std::cout << ", converting text with " << plugin.substr(icu + 5);
+    std::cout << '\n';
+  }
+  UVersionInfo version;
+  u_getVersion(version);
+  char text[U_MAX_VERSION_STRING_LENGTH];
+  u_versionToString(version, text);
+  std::cout << "ICU " << text << " (code page detection)\n";
+  return plugin.empty() ? kExitUnavailable : 0;
 }
 
 class Tool {
@@ -429,12 +453,21 @@ private:
     if (options_.format == ExportFormat::Json)
       return write(options_.output, writeJson(options_.file, exported));
     const auto render = [this](const StreamCues& stream) {
-      return options_.format == ExportFormat::Srt ? writeSrt(stream.cues) : writeVtt(stream.cues);
+      switch (options_.format) {
+      case ExportFormat::Vtt:
+        return writeVtt(stream.cues, options_.styleBlock);
+      case ExportFormat::Ass:
+        return writeAss(stream.cues, stream.name);
+      default:
+        return writeSrt(stream.cues);
+      }
     };
     if (exported.size() == 1)
       return write(options_.output, render(exported.front()));
     if (exported.empty())
-      return write(options_.output, options_.format == ExportFormat::Vtt ? "WEBVTT\n" : "");
+      return write(options_.output, options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
+                                    : options_.format == ExportFormat::Ass ? writeAss({}, "")
+                                                                           : "");
     if (!options_.output)
       return fail(kExitUsage, options_.file + " has " + std::to_string(exported.size()) +
                                   " streams; choose one with --stream ID or --lang TAG, or give "
@@ -499,5 +532,7 @@ int main(int argc, char** argv) {
     std::cout << usageText();
     return 0;
   }
+  if (parsed.options.command == Command::Version)
+    return printVersions(parsed.options);
   return Tool(parsed.options).run();
 }
