@@ -75,8 +75,9 @@ TEST(ToolOptions, EveryMistakeIsOneSentence) {
       {{"play", "f.smi", "--stream", "x"},
        "--stream needs a stream identifier as \"info\" "
        "lists it, not \"x\"."},
-      {{"export", "f.smi"}, "\"export\" needs --format srt, vtt or json."},
-      {{"export", "f.smi", "--format", "ass"}, "--format must be srt, vtt or json, not \"ass\"."},
+      {{"export", "f.smi"}, "\"export\" needs --format srt, vtt, ass or json."},
+      {{"export", "f.smi", "--format", "ssa"},
+       "--format must be srt, vtt, ass or json, not \"ssa\"."},
       {{"export", "f.smi", "--format", "srt", "--stream", "1", "--lang", "en"},
        "--stream and --lang both choose a stream; give one of them."},
       {{"info", "f.smi", "-v=1"}, "unknown option \"-v=1\"; try \"kestrel-sami help\"."},

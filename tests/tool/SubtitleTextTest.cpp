@@ -126,3 +126,43 @@ TEST(SubtitleText, JsonKeepsEverySampleAndStaysValid) {
       "\"markup\": \"bad \xEF\xBF\xBD byte\"}\n      ]\n    }\n  ]\n}\n");
   EXPECT_EQ(writeJson("f", {}), "{\n  \"source\": \"f\",\n  \"streams\": []\n}\n");
 }
+
+TEST(SubtitleText, AssStyleIsWhatEveryCueSharesAndTagsTheRest) {
+  const auto dialogue = [](const std::string& ass, int n) {
+    size_t at = 0;
+    for (int i = 0; i <= n; ++i)
+      at = ass.find("\nDialogue: ", at + 1);
+    const size_t text = ass.find(",,", ass.find(",,", at) + 2) + 2; // after Name and Effect
+    return ass.substr(text, ass.find('\n', text) - text);
+  };
+  const struct {
+    std::vector<const char*> markups;
+    const char* style; // the Style line after its name
+    const char* firstText;
+  } cases[] = {
+      // A class wrapped around every cue becomes the style: no tags in the text.
+      {{"<font face=\"Georgia\" size=\"+2\" color=\"#FF8000\"><b>a</b></font>",
+        "<font face=\"Georgia\" size=\"+2\" color=\"#ff8000\"><b>b<**>c</b></font>"},
+       "Georgia,24,&H000080FF,&H000000FF,&H00000000,&H80000000,-1,0,0,0,",
+       "a"},
+      // What only some text has is tagged, and undone where it ends.
+      {{"x <i>y</i> <font color=red>z</font>", "w"},
+       "Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,",
+       "x{\\i1} y{\\i0\\c&H0000FF&} z"},
+      {{"<u>a</u><s>b</s><br>c {d}"},
+       "Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,",
+       "{\\u1}a{\\u0\\s1}b\\N{\\s0}c \\{d\\}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.markups.front());
+    std::vector<Cue> cues;
+    for (const char* markup : c.markups)
+      cues.push_back({static_cast<uint32_t>(cues.size() * 1000), 1000, markup});
+    const std::string ass = writeAss(cues, "Eng, lish");
+    EXPECT_NE(ass.find(std::string("\nStyle: Eng  lish,") + c.style), std::string::npos) << ass;
+    EXPECT_EQ(dialogue(ass, 0), c.firstText);
+  }
+  // Centiseconds: the start rounds down and the end up, so a 5 ms cue stays visible.
+  EXPECT_NE(writeAss({{1005, 5, "a"}}, "").find("Dialogue: 0,0:00:01.00,0:00:01.01,Default,"),
+            std::string::npos);
+}

@@ -38,12 +38,12 @@ std::optional<uint32_t> rgbOf(const std::string& color) {
   }
   // The colour names of HTML and a few more that SAMI files use.
   static constexpr std::array<std::pair<std::string_view, uint32_t>, 22> kNames{{
-      {"white", 0xffffff},  {"black", 0x000000},   {"red", 0xff0000},    {"lime", 0x00ff00},
-      {"blue", 0x0000ff},   {"yellow", 0xffff00},  {"cyan", 0x00ffff},   {"aqua", 0x00ffff},
+      {"white", 0xffffff},   {"black", 0x000000},   {"red", 0xff0000},    {"lime", 0x00ff00},
+      {"blue", 0x0000ff},    {"yellow", 0xffff00},  {"cyan", 0x00ffff},   {"aqua", 0x00ffff},
       {"magenta", 0xff00ff}, {"fuchsia", 0xff00ff}, {"silver", 0xc0c0c0}, {"gray", 0x808080},
-      {"grey", 0x808080},   {"maroon", 0x800000},  {"olive", 0x808000},  {"green", 0x008000},
-      {"purple", 0x800080}, {"teal", 0x008080},    {"navy", 0x000080},   {"orange", 0xffa500},
-      {"gold", 0xffd700},   {"pink", 0xffc0cb},
+      {"grey", 0x808080},    {"maroon", 0x800000},  {"olive", 0x808000},  {"green", 0x008000},
+      {"purple", 0x800080},  {"teal", 0x008080},    {"navy", 0x000080},   {"orange", 0xffa500},
+      {"gold", 0xffd700},    {"pink", 0xffc0cb},
   }};
   for (const auto& [name, value] : kNames)
     if (color == name)
@@ -228,11 +228,10 @@ std::string overrides(const Look& from, const Look& to, const Look& base) {
 std::string assTime(uint64_t ms, bool roundUp) {
   const uint64_t cs = (ms + (roundUp ? 9 : 0)) / 10;
   char text[48];
-  std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%02llu",
-                static_cast<unsigned long long>(cs / 360000),
-                static_cast<unsigned long long>(cs / 6000 % 60),
-                static_cast<unsigned long long>(cs / 100 % 60),
-                static_cast<unsigned long long>(cs % 100));
+  std::snprintf(
+      text, sizeof text, "%llu:%02llu:%02llu.%02llu", static_cast<unsigned long long>(cs / 360000),
+      static_cast<unsigned long long>(cs / 6000 % 60),
+      static_cast<unsigned long long>(cs / 100 % 60), static_cast<unsigned long long>(cs % 100));
   return text;
 }
 
@@ -269,11 +268,10 @@ std::string writeAss(const std::vector<Cue>& cues, std::string_view styleName) {
                     "MarginR, MarginV, Encoding\n";
   const auto styleFlag = [](bool on) { return on ? "-1," : "0,"; };
   const std::string primary = assColor(base.color.value_or(kDefaultColor));
-  out += "Style: " + style + "," +
-         fieldText(base.face.value_or(std::string(kDefaultFace))) + "," +
-         std::to_string(base.size.value_or(kDefaultSize)) + ",&H00" +
-         primary.substr(2, 6) + ",&H000000FF,&H00000000,&H80000000," + styleFlag(base.bold) +
-         styleFlag(base.italic) + styleFlag(base.underline) + styleFlag(base.strike) +
+  out += "Style: " + style + "," + fieldText(base.face.value_or(std::string(kDefaultFace))) + "," +
+         std::to_string(base.size.value_or(kDefaultSize)) + ",&H00" + primary.substr(2, 6) +
+         ",&H000000FF,&H00000000,&H80000000," + styleFlag(base.bold) + styleFlag(base.italic) +
+         styleFlag(base.underline) + styleFlag(base.strike) +
          "100,100,0,0,1,1.5,0.5,2,10,10,12,1\n\n[Events]\n"
          "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
   for (size_t c = 0; c < shown.size(); ++c) {

@@ -21,7 +21,7 @@ struct Options {
   bool realtime = false;
   ExportFormat format = ExportFormat::Srt;
   bool formatGiven = false;
-  bool styleBlock = true; // --no-style-block: WebVTT without a STYLE block
+  bool styleBlock = true;              // --no-style-block: WebVTT without a STYLE block
   std::optional<std::string> output;   // -o
   std::optional<std::string> codePage; // --code-page; an empty name means "take the bytes as UTF-8"
   bool ignoreSignature = false;

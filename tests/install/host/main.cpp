@@ -2,10 +2,9 @@
 // find_package(Kestrel)), it loads the installed plug-in, opens one SAMI file and prints how
 // many streams were announced and how many subtitles the first one hands out.
 // Usage: host PLUGIN FILE
-#include <kestrel/Kestrel.h>
-
 #include <cstdio>
 #include <dlfcn.h>
+#include <kestrel/Kestrel.h>
 #include <string>
 #include <vector>
 
