@@ -3,17 +3,15 @@
 #include "engine/LogMessages.h"
 #include "engine/Logger.h"
 #include "text/Characters.h"
+#include "text/Numbers.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace Kestrel {
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct InlineMarkup {
   std::size_t length = 0; // 0: p does not begin inline markup
@@ -59,22 +57,9 @@ InlineMarkup inlineMarkupAt(const char* p, const char* end) {
   return {};
 }
 
-// A SYNC start as the "%u" scan format reads it: leading white space, an optional sign,
-// decimal digits, anything after them ignored; kNoStart when no number is there.
+// A SYNC start as the "%u" scan format reads it; kNoStart when no number is there.
 uint32_t readStart(std::string_view value) {
-  // Up to nine digits followed by a non-digit read the same without the C library.
-  uint32_t number = 0;
-  std::size_t i = 0;
-  while (i < value.size() && i < 9 && isDigit(value[i]))
-    number = number * 10 + static_cast<uint32_t>(value[i++] - '0');
-  if (i > 0 && (i == value.size() || !isDigit(value[i])))
-    return number;
-  // Signs, other blanks and long numbers wrap and saturate exactly as the C library does.
-  const std::string copy(value);
-  unsigned int parsed = 0;
-  if (std::sscanf(copy.c_str(), "%u", &parsed) != 1)
-    return DocumentScan::kNoStart;
-  return parsed;
+  return scanUnsigned(value.data(), value.data() + value.size()).value_or(DocumentScan::kNoStart);
 }
 
 // The first eight bytes of key as a big-endian number, zero-padded. Keys whose numbers
