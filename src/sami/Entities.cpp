@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 namespace Kestrel {
@@ -155,6 +156,21 @@ EntityIndex::EntityIndex(const EntityTable& table) : longestName_(longestName(ta
   names_.reserve(table.size());
   for (const auto& [name, codePoint] : table)
     names_.emplace(name.view(), codePoint);
+}
+
+const EntityIndex& EntityIndex::standard() {
+  // Straight from the static list: the names are string literals, so no table is kept.
+  static const EntityIndex index = [] {
+    EntityIndex built;
+    built.names_.reserve(std::size(kEntities));
+    for (const EntityEntry& entry : kEntities) {
+      const std::string_view name(entry.name);
+      built.names_.emplace(name, entry.codePoint);
+      built.longestName_ = std::max(built.longestName_, name.size());
+    }
+    return built;
+  }();
+  return index;
 }
 
 std::size_t EntityIndex::decode(char* text, std::size_t length) const {

@@ -316,8 +316,8 @@ TEST(Scan, NamesChosenToCollideDoNotPileUpInTheKeyTable) {
   DocumentScan scan(allocator);
   scan.scan(document.data());
   EXPECT_EQ(scan.tracks().size(), kNames);
-  ASSERT_GT(scan.keyLookups(), 2 * kNames);
-  EXPECT_LT(scan.keySlotsRead(), 4 * scan.keyLookups());
+  ASSERT_GT(scan.keys().size(), kNames);
+  EXPECT_LT(scan.keys().slotsReadFindingEach(), 3 * scan.keys().size());
 }
 
 TEST(Scan, StopsWhereItsTextBoundIsReached) {
