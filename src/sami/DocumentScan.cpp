@@ -2,80 +2,16 @@
 
 #include "engine/LogMessages.h"
 #include "engine/Logger.h"
+#include "sami/TextRun.h"
 #include "text/Characters.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace Kestrel {
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-struct InlineMarkup {
-  std::size_t length = 0; // 0: p does not begin inline markup
-  bool isLineBreak = false;
-};
-
-// Inline markup stays inside a text run: "<b>", "<i>", "<u>", "<s>" and their closing
-// forms, the line breaks "<br>", "<br/>" and "<br />", and font elements ("<font ...>"
-// with any attributes, "</font>"), letters in either case. Files style most lines with
-// inline fonts and write "<br/>" on every line; taken as elements they would cut each
-// line into several subtitles at one start, all but the last shown for no time at all.
-// p points at a '<' inside text that ends with a NUL at end; every byte is compared only
-// after the one before it matched, so nothing past the NUL is read.
-InlineMarkup inlineMarkupAt(const char* p, const char* end) {
-  const char c1 = lowerAscii(p[1]);
-  if (c1 == '/') {
-    const char c2 = lowerAscii(p[2]);
-    if ((c2 == 'b' || c2 == 'i' || c2 == 'u' || c2 == 's') && p[3] == '>')
-      return {4, false};
-    if (c2 == 'f' && lowerAscii(p[3]) == 'o' && lowerAscii(p[4]) == 'n' &&
-        lowerAscii(p[5]) == 't' && p[6] == '>')
-      return {7, false};
-    return {};
-  }
-  if ((c1 == 'b' || c1 == 'i' || c1 == 'u' || c1 == 's') && p[2] == '>')
-    return {3, false};
-  if (c1 == 'b' && lowerAscii(p[2]) == 'r') {
-    if (p[3] == '>')
-      return {4, true};
-    if (p[3] == '/' && p[4] == '>')
-      return {5, true};
-    if (p[3] == ' ' && p[4] == '/' && p[5] == '>')
-      return {6, true};
-    return {};
-  }
-  if (c1 == 'f' && lowerAscii(p[2]) == 'o' && lowerAscii(p[3]) == 'n' && lowerAscii(p[4]) == 't' &&
-      (p[5] == '>' || isMarkupBlank(p[5]))) {
-    const void* close = std::memchr(p + 5, '>', static_cast<std::size_t>(end - (p + 5)));
-    if (close == nullptr)
-      return {};
-    return {static_cast<std::size_t>(static_cast<const char*>(close) - p) + 1, false};
-  }
-  return {};
-}
-
-// A SYNC start as the "%u" scan format reads it: leading white space, an optional sign,
-// decimal digits, anything after them ignored; kNoStart when no number is there.
-uint32_t readStart(std::string_view value) {
-  // Up to nine digits followed by a non-digit read the same without the C library.
-  uint32_t number = 0;
-  std::size_t i = 0;
-  while (i < value.size() && i < 9 && isDigit(value[i]))
-    number = number * 10 + static_cast<uint32_t>(value[i++] - '0');
-  if (i > 0 && (i == value.size() || !isDigit(value[i])))
-    return number;
-  // Signs, other blanks and long numbers wrap and saturate exactly as the C library does.
-  const std::string copy(value);
-  unsigned int parsed = 0;
-  if (std::sscanf(copy.c_str(), "%u", &parsed) != 1)
-    return DocumentScan::kNoStart;
-  return parsed;
-}
 
 // The first eight bytes of key as a big-endian number, zero-padded. Keys whose numbers
 // differ are ordered by them as by their bytes, so only keys sharing their first eight bytes
@@ -94,9 +30,8 @@ struct ChunkRelease { // a chunk not yet filed goes back to its allocator
 } // namespace
 
 DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
-    : allocator_(allocator), entities_(buildEntityTable()), entityIndex_(entities_),
-      keySlots_(kFirstKeySlots) {
-  unknownTrack_ = &keyInfo(kUnknownTrack);
+    : allocator_(allocator), entityIndex_(EntityIndex::standard()) {
+  unknownTrack_ = &keys_.find(kUnknownTrack);
 }
 
 DocumentScan::~DocumentScan() {
@@ -114,7 +49,7 @@ std::vector<DocumentScan::Track> DocumentScan::tracks() {
   out.reserve(filedTracks_.size());
   for (const FiledTrack& filed : filedTracks_) {
     KeyInfo* info = filed.info;
-    const Description* rule = info->rule;
+    const KeyInfo::Description* rule = info->rule;
     out.push_back({info->key, rule != nullptr ? rule->name : std::nullopt,
                    rule != nullptr ? rule->lang : std::nullopt, &info->track, info->byStart});
   }
@@ -147,38 +82,10 @@ void DocumentScan::scan(char* text) {
       continue;
     }
 
-    // A text run, up to the next '<' that is not inline markup. Line breaks not directly
-    // followed by CR or LF become "<**>"; "<br/>" and "<br />" are longer than that, so
-    // the run is compacted towards its start as it is read (write never passes read).
-    char* write = p;
-    char* read = p;
-    for (;;) {
-      auto* next = static_cast<char*>(std::memchr(read, '<', static_cast<std::size_t>(end - read)));
-      if (next == nullptr)
-        next = end;
-      const auto plain = static_cast<std::size_t>(next - read);
-      if (write != read)
-        std::memmove(write, read, plain);
-      write += plain;
-      read = next;
-      if (read == end)
-        break;
-      const InlineMarkup markup = inlineMarkupAt(read, end);
-      if (markup.length == 0)
-        break;
-      const char after = read[markup.length];
-      if (markup.isLineBreak && after != '\r' && after != '\n') {
-        std::memcpy(write, "<**>", 4);
-        write += 4;
-      } else {
-        if (write != read)
-          std::memmove(write, read, markup.length);
-        write += markup.length;
-      }
-      read += markup.length;
-    }
-    handleTextRun(p, write);
-    p = read;
+    // A text run, up to the next '<' that is not inline markup.
+    const TextRun run = readTextRun(p, end);
+    handleTextRun(p, run.textEnd);
+    p = run.next;
   }
 }
 
@@ -198,7 +105,7 @@ void DocumentScan::handleComment(char* text, std::size_t length) {
 void DocumentScan::addRule(std::string_view selector, std::span<const StyleProperty> properties) {
   // A rule replaces its selector's whole record; the texts of the one it replaces stay in
   // the arena, which holds no more than the sheets' own size.
-  Description description;
+  KeyInfo::Description description;
   for (const StyleProperty& property : properties) {
     if (property.name == "name")
       description.name = property.value;
@@ -207,15 +114,15 @@ void DocumentScan::addRule(std::string_view selector, std::span<const StylePrope
   }
   renderStyleMarkup(properties, openMarkup_, closeMarkup_);
 
-  KeyInfo& info = keyInfo(selector);
+  KeyInfo& info = keys_.find(selector);
   if (description.name)
-    description.name = arena_.store(*description.name);
+    description.name = keys_.arena().store(*description.name);
   if (description.lang)
-    description.lang = arena_.store(*description.lang);
-  info.openMarkup = openMarkup_.empty() ? std::string_view() : arena_.store(openMarkup_);
-  info.closeMarkup = closeMarkup_.empty() ? std::string_view() : arena_.store(closeMarkup_);
+    description.lang = keys_.arena().store(*description.lang);
+  info.openMarkup = openMarkup_.empty() ? std::string_view() : keys_.arena().store(openMarkup_);
+  info.closeMarkup = closeMarkup_.empty() ? std::string_view() : keys_.arena().store(closeMarkup_);
   if (info.rule == nullptr)
-    info.rule = &descriptions_.emplace_back();
+    info.rule = &keys_.addDescription();
   *info.rule = description;
   updateActive(info);
   if (info.key[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
@@ -257,7 +164,7 @@ void DocumentScan::handleElement(const MarkupElement& element) {
   if (isSync) {
     inSync_ = true;
     if (const auto start = element.attribute("start"))
-      start_ = readStart(*start);
+      start_ = readStart(*start).value_or(kNoStart);
   }
   push(element);
 }
@@ -265,12 +172,12 @@ void DocumentScan::handleElement(const MarkupElement& element) {
 void DocumentScan::push(const MarkupElement& element) {
   const auto index = static_cast<uint32_t>(stack_.size());
   Level level;
-  level.name = &keyInfo(element.name());
+  level.name = &keys_.find(element.name());
   std::string key;
   if (const auto cls = element.attribute("class")) {
     key.reserve(cls->size() + 1);
     key.assign(1, '.').append(*cls);
-    level.cls = &keyInfo(key);
+    level.cls = &keys_.find(key);
     // The text this class styles is filed soon, with the class's markup and after the last
     // subtitle of its track: in a sheet of many rules both are rarely still in the cache,
     // and fetching them now overlaps with scanning the text.
@@ -282,7 +189,7 @@ void DocumentScan::push(const MarkupElement& element) {
   if (const auto id = element.attribute("id")) {
     key.reserve(id->size() + 1);
     key.assign(1, '#').append(*id);
-    level.id = &keyInfo(key);
+    level.id = &keys_.find(key);
   }
   if (element.name() == "style") {
     const auto type = element.attribute("type");
@@ -435,120 +342,11 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   }
 }
 
-void DocumentScan::LevelList::push_back(uint32_t level) {
-  if (size_ == 0) {
-    first_ = level;
-  } else {
-    if (!more_)
-      more_ = std::make_unique<std::vector<uint32_t>>();
-    if (size_ == 1) {
-      more_->clear();
-      more_->push_back(first_);
-    }
-    more_->push_back(level);
-  }
-  ++size_;
-}
-
-void DocumentScan::LevelList::pop_back() {
-  if (size_ >= 2) {
-    more_->pop_back();
-    if (size_ == 2)
-      first_ = (*more_)[0];
-  }
-  --size_;
-}
-
 void DocumentScan::releaseTrack(KeyInfo& info) {
   for (MediaChunk* chunk : info.track)
     allocator_.releaseBuffer(chunk);
   info.track.clear();
   info.byStart = true;
-}
-
-std::string_view DocumentScan::TextArena::store(std::string_view text) {
-  const std::size_t size = text.size() + 1;
-  char* place = nullptr;
-  if (size > kBlockSize / 4) {
-    // A large text gets a block of its own; the one being filled stays in use.
-    std::unique_ptr<char[]> block(new char[size]);
-    blocks_.push_back(std::move(block)); // on failure the block goes with it, not lost
-    place = blocks_.back().get();
-  } else {
-    if (size > left_) {
-      std::unique_ptr<char[]> block(new char[kBlockSize]);
-      blocks_.push_back(std::move(block));
-      free_ = blocks_.back().get();
-      left_ = kBlockSize;
-    }
-    place = free_;
-    free_ += size;
-    left_ -= size;
-  }
-  std::memcpy(place, text.data(), text.size());
-  place[text.size()] = '\0';
-  return {place, text.size()};
-}
-
-DocumentScan::KeyInfo& DocumentScan::keyInfo(std::string_view key) {
-  RecentKey* recent = nullptr;
-  if (!key.empty() && key.size() <= sizeof(uint64_t)) {
-    uint64_t bytes = 0;
-    std::memcpy(&bytes, key.data(), key.size());
-    recent = &recentKeys_[(bytes * 0x9E3779B97F4A7C15ull) >> 60 & (kRecentKeys - 1)];
-    if (recent->bytes == bytes && recent->length == key.size() && recent->info != nullptr)
-      return *recent->info;
-    *recent = {bytes, key.size(), nullptr};
-  }
-  KeyInfo& info = lookUpKey(key);
-  if (recent != nullptr)
-    recent->info = &info;
-  return info;
-}
-
-DocumentScan::KeyInfo& DocumentScan::lookUpKey(std::string_view key) {
-  const std::size_t hash = keyHash_(key);
-  ++keyLookups_;
-  std::size_t mask = keySlots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    ++keySlotsRead_;
-    const KeySlot& slot = keySlots_[i];
-    if (slot.info == nullptr)
-      break;
-    if (slot.hash == hash && slot.info->key == key)
-      return *slot.info;
-  }
-  // A rule for the key would have made its record already.
-  if (2 * (keyCount_ + 1) > keySlots_.size()) {
-    std::vector<KeySlot> old(2 * keySlots_.size());
-    old.swap(keySlots_);
-    mask = keySlots_.size() - 1;
-    for (const KeySlot& slot : old) {
-      if (slot.info != nullptr)
-        placeKey(slot, mask);
-    }
-  }
-  if (keyCount_ % kKeysPerBlock == 0) {
-    std::unique_ptr<KeyInfo[]> block(new KeyInfo[kKeysPerBlock]);
-    keyBlocks_.push_back(std::move(block)); // on failure the block goes with it, not lost
-  }
-  KeyInfo& info = keyBlocks_.back()[keyCount_++ % kKeysPerBlock];
-  if (key.size() < KeyInfo::kShortKey) {
-    std::memcpy(info.shortKey, key.data(), key.size());
-    info.shortKey[key.size()] = '\0';
-    info.key = std::string_view(info.shortKey, key.size());
-  } else {
-    info.key = arena_.store(key);
-  }
-  placeKey({hash, &info}, mask);
-  return info;
-}
-
-void DocumentScan::placeKey(const KeySlot& slot, std::size_t mask) {
-  std::size_t i = slot.hash & mask;
-  while (keySlots_[i].info != nullptr)
-    i = (i + 1) & mask;
-  keySlots_[i] = slot;
 }
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {

@@ -1,10 +1,11 @@
 #include "sami/Entities.h"
 
-#include "text/Characters.h"
+#include "text/Numbers.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 namespace Kestrel {
@@ -73,68 +74,12 @@ constexpr EntityEntry kEntities[] = {
 };
 // clang-format on
 
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
-// Reads an unsigned number from the start of [s, end) as sscanf's "%u" (base 10) or "%x"
-// (base 16) would, and gives the value sscanf would store: leading blanks, an optional sign,
-// for base 16 an optional "0x" prefix, then the digits; anything after them is ignored. The
-// digits are accumulated in 64 bits as the C library does; a value that overflows 64 bits
-// saturates, a sign negates modulo 2^64, and the result is cut to 32 bits ("-1" gives
-// 0xFFFFFFFF, "4294967296" gives 0). Reads each byte at most once, so a long run of digits
-// costs what it is long. Stops at a NUL as sscanf would.
-std::optional<uint32_t> readScanNumber(const char* s, const char* end, int base) {
-  while (s < end && isCSpace(*s))
-    ++s;
-  bool negative = false;
-  if (s < end && (*s == '-' || *s == '+')) {
-    negative = *s == '-';
-    ++s;
-  }
-  bool sawDigit = false;
-  if (base == 16 && s < end && *s == '0') {
-    // "0" followed by "x" counts as a number even when no hex digit follows.
-    sawDigit = true;
-    ++s;
-    if (s < end && (*s == 'x' || *s == 'X'))
-      ++s;
-  }
-  uint64_t value = 0;
-  bool overflow = false;
-  for (; s < end; ++s) {
-    const int digit = base == 16 ? hexDigitValue(*s) : (*s >= '0' && *s <= '9' ? *s - '0' : -1);
-    if (digit < 0)
-      break;
-    sawDigit = true;
-    if (overflow)
-      continue;
-    const uint64_t b = static_cast<uint64_t>(base);
-    if (value > (UINT64_MAX - static_cast<uint64_t>(digit)) / b)
-      overflow = true;
-    else
-      value = value * b + static_cast<uint64_t>(digit);
-  }
-  if (!sawDigit)
-    return std::nullopt;
-  if (overflow)
-    return UINT32_MAX; // the saturated 64-bit maximum, whatever the sign
-  if (negative)
-    value = 0 - value;
-  return static_cast<uint32_t>(value);
-}
-
-// Decodes one numeric reference ("#" and the bytes up to ";").
+// Decodes one numeric reference ("#" and the bytes up to ";"): the number as sscanf's "%x"
+// (after "#x" or "#X") or "%u" (after "#") reads it from those bytes.
 std::optional<uint32_t> decodeNumber(const char* name, std::size_t length) {
   if (name[1] == 'x' || name[1] == 'X')
-    return readScanNumber(name + 2, name + length, /*base=*/16);
-  return readScanNumber(name + 1, name + length, /*base=*/10);
+    return scanUnsigned(name + 2, name + length, /*base=*/16);
+  return scanUnsigned(name + 1, name + length, /*base=*/10);
 }
 
 // Rewrites the length bytes at data in place and returns the decoded length; findName
@@ -211,6 +156,21 @@ EntityIndex::EntityIndex(const EntityTable& table) : longestName_(longestName(ta
   names_.reserve(table.size());
   for (const auto& [name, codePoint] : table)
     names_.emplace(name.view(), codePoint);
+}
+
+const EntityIndex& EntityIndex::standard() {
+  // Straight from the static list: the names are string literals, so no table is kept.
+  static const EntityIndex index = [] {
+    EntityIndex built;
+    built.names_.reserve(std::size(kEntities));
+    for (const EntityEntry& entry : kEntities) {
+      const std::string_view name(entry.name);
+      built.names_.emplace(name, entry.codePoint);
+      built.longestName_ = std::max(built.longestName_, name.size());
+    }
+    return built;
+  }();
+  return index;
 }
 
 std::size_t EntityIndex::decode(char* text, std::size_t length) const {

@@ -28,11 +28,17 @@ class EntityIndex {
 public:
   explicit EntityIndex(const EntityTable& table);
 
+  /// The index of buildEntityTable()'s names, made once per process on first use and
+  /// shared by every caller.
+  [[nodiscard]] static const EntityIndex& standard();
+
   /// Decodes the length bytes at text in place exactly as decodeEntities does and returns
   /// the decoded length. Nothing past that length is written, not even a NUL.
   [[nodiscard]] std::size_t decode(char* text, std::size_t length) const;
 
 private:
+  EntityIndex() = default;
+
   std::unordered_map<std::string_view, uint32_t> names_;
   std::size_t longestName_ = 0;
 };

@@ -1,9 +1,10 @@
 #include "sami/KeyHash.h"
 
+#include "platform/Random.h"
+
 #include <bit>
 #include <chrono>
 #include <cstring>
-#include <sys/random.h>
 
 namespace Kestrel {
 namespace {
@@ -56,7 +57,7 @@ uint64_t littleEndianWord(const unsigned char* bytes) {
 
 KeyHash::KeyHash() {
   uint64_t key[2] = {0, 0};
-  if (getrandom(key, sizeof key, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof key)) {
+  if (!Platform::fillRandom(key, sizeof key)) {
     // No entropy to be had this early: still different in every process and table.
     const auto now =
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());

@@ -16,13 +16,6 @@ std::optional<std::string_view> MarkupElement::attribute(std::string_view name) 
   return std::nullopt;
 }
 
-bool parseTag(std::string_view item, MarkupElement& element) {
-  std::string& s = element.text_;
-  s.resize(item.size());
-  lowerAsciiCopy(item, s.data());
-  return element.read(s.data(), s.size());
-}
-
 bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element) {
   lowerAsciiCopy(std::string_view(item, length), item);
   return element.read(item, length);

@@ -2,17 +2,16 @@
 
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace Kestrel {
 
-/// One markup item of a SAMI document as parseTag reads it: a lowercase name (a closing
-/// item's name begins with "/") and its attributes, names and values lowercase. The views
-/// point into the element's own copy of the item and stay valid until the next parseTag
-/// into the same element, so an element is reused item after item without allocating.
+/// One markup item of a SAMI document as parseTagInPlace reads it: a lowercase name (a
+/// closing item's name begins with "/") and its attributes, names and values lowercase. The
+/// views point into the item's text, which parseTagInPlace lowercases where it lies, so an
+/// element is reused item after item without allocating.
 class MarkupElement {
 public:
   using Attribute = std::pair<std::string_view, std::string_view>;
@@ -29,32 +28,22 @@ public:
   [[nodiscard]] const std::vector<Attribute>& attributes() const { return attributes_; }
 
 private:
-  friend bool parseTag(std::string_view item, MarkupElement& element);
-
-  /// parseTag without the copy: lowercases the item where it lies and points the element
-  /// into it, for a caller that owns the text and will not read the item as written again.
-  /// The element is valid while the text is.
-  bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
   friend bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
 
   // Reads the lowercase item d of n bytes; name_ and attributes_ point into it.
   bool read(const char* d, std::size_t n);
 
-  std::string text_; // parseTag's lowercase copy of the item
   std::string_view name_;
   std::vector<Attribute> attributes_;
 };
 
-/// Parses the text between '<' and '>' of a markup item into element (cleared first).
+/// Parses the length bytes between '<' and '>' of a markup item at item into element
+/// (cleared first), lowercasing the item where it lies, for a caller that owns the text and
+/// will not read the item as written again. The element is valid while the text is.
 /// The name runs to the first blank; an attribute's name runs to the next "=" (blanks
 /// included), its value follows the "=" and any blanks and double quotes, and runs to the
 /// closing double quote when one opened it, else to the next blank. An attribute without
 /// a value ends the list. Returns whether the name is non-empty.
-bool parseTag(std::string_view item, MarkupElement& element);
-
-/// parseTag without the copy: lowercases the item where it lies and points the element
-/// into it, for a caller that owns the text and will not read the item as written again.
-/// The element is valid while the text is.
 bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
 
 } // namespace Kestrel

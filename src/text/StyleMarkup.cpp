@@ -1,6 +1,6 @@
 #include "text/StyleMarkup.h"
 
-#include "text/Characters.h"
+#include "text/Numbers.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,38 +10,10 @@
 namespace Kestrel {
 namespace {
 
-// Reads a point size from the start of value as sscanf's "%dpt" would: leading blanks, an
-// optional sign, decimal digits; the "pt" and anything else after the digits don't matter.
-// The digits are accumulated as a 64-bit long (saturating on overflow) and then cut to int,
-// which is what the C library stores.
+// Reads a point size from the start of value as sscanf's "%dpt" would: the "pt" and anything
+// else after the digits don't matter.
 std::optional<int32_t> readPointSize(std::string_view text) {
-  const char* s = text.data();
-  const char* const end = s + text.size();
-  while (s < end && isCSpace(*s))
-    ++s;
-  bool negative = false;
-  if (s < end && (*s == '-' || *s == '+')) {
-    negative = *s == '-';
-    ++s;
-  }
-  if (s == end || *s < '0' || *s > '9')
-    return std::nullopt;
-  constexpr uint64_t kLimit = static_cast<uint64_t>(INT64_MAX) + 1; // |LONG_MIN|
-  uint64_t magnitude = 0;
-  for (; s < end && *s >= '0' && *s <= '9'; ++s) {
-    // Once past |LONG_MIN| the value is saturated and stays put; below kLimit / 10 + 1 one
-    // more digit can't wrap 64 bits.
-    if (magnitude <= kLimit / 10 + 1)
-      magnitude = magnitude * 10 + static_cast<uint64_t>(*s - '0');
-    else
-      magnitude = kLimit + 1;
-  }
-  int64_t value = INT64_MAX;
-  if (negative)
-    value = magnitude >= kLimit ? INT64_MIN : -static_cast<int64_t>(magnitude);
-  else if (magnitude < kLimit)
-    value = static_cast<int64_t>(magnitude);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
+  return scanSigned(text.data(), text.data() + text.size());
 }
 
 // Point sizes become font sizes relative to 20 points, two points a step.
