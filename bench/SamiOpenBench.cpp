@@ -12,6 +12,7 @@
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
 #include "plugin/SAMIContainer.h"
+#include "support/HostObjects.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -41,43 +42,20 @@ using SamiBench::Kind;
 constexpr std::size_t kMB = 1000 * 1000;
 constexpr uint64_t kSeed = 20240611;
 
-class BenchPluginHost final : public Kestrel::PluginHost {
-public:
-  uint8_t checkFormat(const Kestrel::BufferString*) override { return 0; }
-  void pluginDestroying(Kestrel::Plugin*) override {}
-  void pluginDestroyed(Kestrel::Plugin*) override {}
-};
-
-// Answers no setting, so documents are read as UTF-8.
-class BenchContainerHost final : public Kestrel::ContainerHost {
-public:
-  uint64_t newIdentifier() override { return ++next_; }
-  Kestrel::BufferString getPreferredLanguage() override { return Kestrel::BufferString(); }
-  int32_t getSetting(const Kestrel::Setting*, Kestrel::SettingValue*) override { return 0; }
-  void addStream(Kestrel::StreamInterface*) override {}
-  void removeStream(uint64_t) override {}
-  void selectStream(uint64_t, int32_t) override {}
-
-private:
-  uint64_t next_ = 0;
-};
-
 // Opens path in a fresh container; the container (and everything it parsed) is released
 // by the caller through the returned object.
 struct OpenedDocument {
-  BenchPluginHost pluginHost;
-  BenchContainerHost containerHost;
+  KestrelTest::TestPluginHost pluginHost;
+  KestrelTest::TestContainerHost containerHost; // answers no setting: documents read as UTF-8
   Kestrel::SAMIContainer* container = nullptr;
   int32_t result = -1;
 
   explicit OpenedDocument(const std::string& path) {
+    containerHost.recordQueries = false;
     container = new Kestrel::SAMIContainer(&pluginHost);
     container->attach(&containerHost, 1);
-    const std::string url = "file://" + path;
-    Kestrel::BufferString urlString(url.c_str());
-    Kestrel::SourceDescriptor source;
-    source.url = &urlString;
-    result = container->open(&source);
+    KestrelTest::Source source(KestrelTest::fileUrl(path));
+    result = container->open(source.descriptor());
   }
   ~OpenedDocument() { static_cast<Kestrel::Plugin*>(container)->release(); }
 };

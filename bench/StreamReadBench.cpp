@@ -5,6 +5,7 @@
 #include "container/OverlayStream.h"
 #include "kestrel/HostInterfaces.h"
 #include "plugin/SAMIContainer.h"
+#include "support/HostObjects.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -48,29 +49,6 @@ using Stream = Kestrel::SubtitleParserTemplate<SAMIContainer>::OverlayStream;
 constexpr int32_t kEntries = 100000;
 constexpr int32_t kStep = 1000;
 
-class BenchHost final : public Kestrel::ContainerHost {
-public:
-  ~BenchHost() override {
-    for (auto* s : streams)
-      delete s;
-  }
-  uint64_t newIdentifier() override { return next_++; }
-  Kestrel::BufferString getPreferredLanguage() override { return Kestrel::BufferString(); }
-  int32_t getSetting(const Kestrel::Setting*, Kestrel::SettingValue*) override { return 0; }
-  void addStream(Kestrel::StreamInterface* s) override { streams.push_back(s); }
-  void removeStream(uint64_t) override {}
-  void selectStream(uint64_t, int32_t) override {}
-  std::vector<Kestrel::StreamInterface*> streams;
-
-private:
-  uint64_t next_ = 1;
-};
-
-class FixedClock final : public Kestrel::MediaClock {
-public:
-  int32_t getMediaTime() override { return INT32_MAX; }
-};
-
 // One container with one track of kEntries subtitles of typical length, announced.
 struct Track {
   Track() : container(new SAMIContainer(nullptr)) {
@@ -90,7 +68,7 @@ struct Track {
     }
     container->createStream(entries, "bench", "en", "");
     container->selectProgram(container->getProgramIds().head->value);
-    stream = static_cast<Stream*>(host.streams.at(0));
+    stream = static_cast<Stream*>(host.streams().at(0));
     stream->setClock(&clock);
   }
   ~Track() {
@@ -98,8 +76,8 @@ struct Track {
     container->release();
   }
 
-  BenchHost host;
-  FixedClock clock;
+  KestrelTest::TestContainerHost host{1};
+  KestrelTest::TestClock clock{INT32_MAX};
   SAMIContainer* container;
   Stream* stream = nullptr;
 };

@@ -9,6 +9,7 @@
 
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Setting.h"
+#include "support/HostObjects.h"
 #include "text/ParserUtilities.h"
 #include "text/UCNVLibrary.h"
 #include "text/Utf.h"
@@ -26,26 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kFileBytes = 10u << 20;
-
-/// Lets signatures decide and names no code page, as an engine with default settings does.
-class SignatureHost final : public Kestrel::ContainerHost {
-public:
-  uint64_t newIdentifier() override { return ++next_; }
-  Kestrel::BufferString getPreferredLanguage() override { return Kestrel::BufferString(); }
-  int32_t getSetting(const Kestrel::Setting* setting, Kestrel::SettingValue* value) override {
-    if (setting->key == "OverrideEmbedded") {
-      value->tag = Kestrel::kSettingBoolean;
-      value->payload.boolean = 0;
-    }
-    return 0;
-  }
-  void addStream(Kestrel::StreamInterface*) override {}
-  void removeStream(uint64_t) override {}
-  void selectStream(uint64_t, int32_t) override {}
-
-private:
-  uint64_t next_ = 0;
-};
 
 /// Subtitle-like UTF-8 text of about `bytes` bytes: markup, Latin and Korean lines.
 std::string sampleText(std::size_t bytes) {
@@ -124,7 +105,10 @@ std::size_t plainRead(const std::string& path, std::vector<char>& buffer) {
 /// against ICU's conversion of the bytes already in memory (skipping signatureBytes).
 void readAgainstPlain(benchmark::State& state, const std::string& path,
                       const char* converterName = nullptr, std::size_t signatureBytes = 0) {
-  SignatureHost host;
+  // Lets signatures decide and names no code page, as an engine with default settings does.
+  KestrelTest::TestContainerHost host;
+  host.overrideEmbedded = false;
+  host.recordQueries = false;
   const Kestrel::BufferString utf8Path(path.c_str());
   std::vector<char> buffer;
   const double bytes = static_cast<double>(std::filesystem::file_size(path));

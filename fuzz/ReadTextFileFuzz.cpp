@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace Kestrel;
   if (size < 1 || size > (1u << 20))
     return 0;
-  KestrelFuzz::Host host;
+  KestrelTest::TestContainerHost host;
   KestrelFuzz::chooseSettings(data[0], host);
   const std::string path = KestrelFuzz::writeScratch(data + 1, size - 1, ".txt");
   const BufferString localPath(path.c_str());

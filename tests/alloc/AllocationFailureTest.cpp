@@ -1,11 +1,8 @@
 #include "FailingAllocator.h"
 #include "container/ContainerFixture.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -15,9 +12,9 @@ using Kestrel::kResultFailure;
 using Kestrel::kResultOk;
 
 // What the engine sees of an opened container: each stream's name, language and subtitles.
-std::vector<std::string> describe(Kestrel::SAMIContainer& container, RecordingHost& host) {
+std::vector<std::string> describe(Kestrel::SAMIContainer& container, TestContainerHost& host) {
   std::vector<std::string> out;
-  ManualClock clock(1000000);
+  TestClock clock(1000000);
   for (Stream* stream : announce(container, host)) {
     Kestrel::BufferString name, language, region;
     stream->getDescription(&name, &language, &region, 0);
@@ -31,50 +28,25 @@ std::vector<std::string> describe(Kestrel::SAMIContainer& container, RecordingHo
   return out;
 }
 
-class TempFile {
-public:
-  explicit TempFile(const std::string& text) {
-    char pattern[] = "/tmp/kestrel-alloc-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    directory_ = made != nullptr ? made : "/tmp";
-    path_ = directory_ + "/film.smi";
-    FILE* file = std::fopen(path_.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    if (file != nullptr) {
-      std::fwrite(text.data(), 1, text.size(), file);
-      std::fclose(file);
-    }
-  }
-  ~TempFile() {
-    std::remove(path_.c_str());
-    rmdir(directory_.c_str());
-  }
-  std::string url() const { return "file://" + path_; }
-
-private:
-  std::string directory_;
-  std::string path_;
-};
-
 } // namespace
 
 TEST(AllocationFailure, OpenFailsCleanlyWhereverMemoryRunsOut) {
-  const TempFile file(
+  const std::string document =
       "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\nP { font-weight: bold; }\n"
       ".ENCC { Name: English; lang: en-US; }\n.KRCC { Name: Korean; lang: ko-KR; }\n"
       "--></STYLE></HEAD><BODY>\n"
       "<SYNC Start=1000><P Class=ENCC>Tom &amp; Jerry<br>again\n"
       "<SYNC Start=1000><P Class=KRCC><font color=red>안녕</font>\n"
       "<SYNC Start=3000><P Class=ENCC>&nbsp;\n<SYNC Start=3000><P Class=KRCC>&nbsp;\n"
-      "</BODY></SAMI>\n");
-  const Kestrel::BufferString url(file.url().c_str());
+      "</BODY></SAMI>\n";
+  KestrelTest::TempDir dir;
+  const Kestrel::BufferString url(KestrelTest::fileUrl(dir.write("film.smi", document)).c_str());
   Kestrel::SourceDescriptor source;
   source.url = &url;
 
   std::vector<std::string> expected;
   {
-    RecordingHost host;
+    TestContainerHost host;
     ContainerPtr container = makeContainer(&host);
     ASSERT_EQ(container->open(&source), kResultOk);
     expected = describe(*container, host);
@@ -83,7 +55,8 @@ TEST(AllocationFailure, OpenFailsCleanlyWhereverMemoryRunsOut) {
   // The n-th allocation of the open fails, for every n until an open makes no more.
   long failures = 0;
   for (long n = 0;; ++n) {
-    RecordingHost host;
+    TestContainerHost host;
+    host.recordQueries = false; // only the open's own allocations fail
     ContainerPtr container = makeContainer(&host);
     AllocTest::failAfter(n);
     const int32_t result = container->open(&source);
@@ -104,12 +77,12 @@ TEST(AllocationFailure, OpenFailsCleanlyWhereverMemoryRunsOut) {
 }
 
 TEST(AllocationFailure, ReadFailsAndTheSubtitleStaysNext) {
-  RecordingHost host;
+  TestContainerHost host;
   ContainerPtr container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 2000}, {5000, 10000}}));
   const auto streams = announce(*container, host);
   ASSERT_EQ(streams.size(), 1u);
-  ManualClock clock(600);
+  TestClock clock(600);
   ASSERT_EQ(streams[0]->setClock(&clock), kResultOk);
 
   // The copy of the text, then the sample around it.

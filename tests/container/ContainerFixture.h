@@ -1,23 +1,20 @@
 #pragma once
 
-// Engine stand-ins for the container unit tests: a ContainerHost that records what the
-// container tells it and owns announced streams (as an engine does), a hand-moved clock, and
-// a SAMIContainer whose tracks the test builds with createStream.
+// The container unit tests' scaffolding: the shared engine stand-ins (tests/support/) and a
+// SAMIContainer whose tracks the test builds with createStream.
 
 #include "container/OverlayStream.h"
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
 #include "plugin/SAMIContainer.h"
+#include "support/HostObjects.h"
+#include "support/Ref.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace ContainerTest {
@@ -25,84 +22,11 @@ namespace ContainerTest {
 using Stream = Kestrel::SubtitleParserTemplate<Kestrel::SAMIContainer>::OverlayStream;
 using EntryList = Kestrel::SubtitleParserTemplate<Kestrel::SAMIContainer>::EntryList;
 
-class RecordingHost final : public Kestrel::ContainerHost {
-public:
-  ~RecordingHost() override { deleteStreams(); }
+using KestrelTest::TestClock;
+using KestrelTest::TestContainerHost;
+using ContainerPtr = KestrelTest::Ref<Kestrel::SAMIContainer>;
 
-  uint64_t newIdentifier() override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return repeatIdentifiers ? nextId_ : nextId_++;
-  }
-  Kestrel::BufferString getPreferredLanguage() override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++languageQueries;
-    return Kestrel::BufferString(preferred.c_str());
-  }
-  int32_t getSetting(const Kestrel::Setting*, Kestrel::SettingValue*) override { return 0; }
-  void addStream(Kestrel::StreamInterface* stream) override {
-    if (onAddStream)
-      onAddStream(); // an engine calling back into the container, outside our own lock
-    std::lock_guard<std::mutex> guard(mutex_);
-    added.push_back(stream);
-    for (auto* owned : owned_)
-      if (owned == stream)
-        return; // announced again by a second selectProgram
-    owned_.push_back(stream);
-  }
-  void removeStream(uint64_t streamId) override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    removed.push_back(streamId);
-  }
-  void selectStream(uint64_t streamId, int32_t flag) override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    selected.emplace_back(streamId, flag);
-  }
-
-  /// The announced stream with that identifier (tests only look streams up after
-  /// selectProgram), as the concrete type so tests can read its position.
-  Stream* stream(uint64_t id) const {
-    for (auto* s : owned_)
-      if (s->streamId == id)
-        return static_cast<Stream*>(s);
-    return nullptr;
-  }
-  void deleteStreams() {
-    for (auto* s : owned_)
-      delete s;
-    owned_.clear();
-  }
-
-  std::string preferred;
-  bool repeatIdentifiers = false; // a faulty engine
-  std::function<void()> onAddStream;
-  void startIdentifiersAt(uint64_t first) { nextId_ = first; }
-  int languageQueries = 0;
-  std::vector<Kestrel::StreamInterface*> added;
-  std::vector<uint64_t> removed;
-  std::vector<std::pair<uint64_t, int32_t>> selected;
-
-private:
-  std::mutex mutex_;
-  uint64_t nextId_ = 10;
-  std::vector<Kestrel::StreamInterface*> owned_;
-};
-
-class ManualClock final : public Kestrel::MediaClock {
-public:
-  explicit ManualClock(int32_t ms = -1) : now_(ms) {}
-  void set(int32_t ms) { now_.store(ms); }
-  int32_t getMediaTime() override { return now_.load(); }
-
-private:
-  std::atomic<int32_t> now_;
-};
-
-struct ReleaseContainer {
-  void operator()(Kestrel::SAMIContainer* c) const { c->release(); }
-};
-using ContainerPtr = std::unique_ptr<Kestrel::SAMIContainer, ReleaseContainer>;
-
-inline ContainerPtr makeContainer(RecordingHost* host, uint64_t containerId = 7) {
+inline ContainerPtr makeContainer(TestContainerHost* host, uint64_t containerId = 7) {
   ContainerPtr container(new Kestrel::SAMIContainer(nullptr));
   if (host != nullptr)
     container->attach(host, containerId);
@@ -146,11 +70,11 @@ inline bool addTrack(Kestrel::SAMIContainer& container, const std::vector<EntryS
 }
 
 /// Announces the container's streams and returns them in identifier order.
-inline std::vector<Stream*> announce(Kestrel::SAMIContainer& container, RecordingHost& host) {
+inline std::vector<Stream*> announce(Kestrel::SAMIContainer& container, TestContainerHost& host) {
   const auto ids = container.getProgramIds();
   EXPECT_EQ(container.selectProgram(ids.head->value), Kestrel::kResultOk);
   std::vector<Stream*> streams;
-  for (auto* s : host.added)
+  for (auto* s : host.added())
     streams.push_back(static_cast<Stream*>(s));
   return streams;
 }

@@ -110,13 +110,13 @@ private:
   const std::atomic<bool>& closing_;
   const std::atomic<bool>& closed_;
   uint32_t seed_;
-  ManualClock clock_{INT32_MAX};
+  TestClock clock_{INT32_MAX};
   int64_t expected_ = kStep;
   int32_t direction_ = 1;
 };
 
 TEST(OverlayStreamConcurrency, ReadersKeepTheirSequenceWhileTheProgramCloses) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   for (int t = 0; t < kReaders; ++t) {
     std::vector<EntrySpec> specs;
@@ -155,7 +155,7 @@ TEST(OverlayStreamConcurrency, ReadersKeepTheirSequenceWhileTheProgramCloses) {
     EXPECT_GT(reader->delivered, 0);
     EXPECT_TRUE(reader->sawClose);
   }
-  EXPECT_EQ(host.removed.size(), static_cast<size_t>(kReaders));
+  EXPECT_EQ(host.removed().size(), static_cast<size_t>(kReaders));
   for (auto* stream : streams) {
     stream->rewind();
     EXPECT_FALSE(read(*stream).sample);

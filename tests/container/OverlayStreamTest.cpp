@@ -31,9 +31,9 @@ protected:
     return {stream_->readPosition(), result};
   }
 
-  RecordingHost host_;
+  TestContainerHost host_;
   ContainerPtr container_;
-  ManualClock clock_;
+  TestClock clock_;
   Stream* stream_ = nullptr;
 };
 
@@ -94,7 +94,7 @@ TEST_F(TwoEntryStream, DeliversNothingWithoutATimeOrAnOutput) {
 
   // A stream that never got a clock.
   ASSERT_TRUE(addTrack(*container_, {{0, 1}}));
-  host_.added.clear();
+  host_.clearRecords();
   const auto streams = announce(*container_, host_);
   EXPECT_EQ(read(*streams.back()).code, kResultNotYet);
 }
@@ -149,7 +149,7 @@ TEST_F(TwoEntryStream, SeekPointsLookAheadInTheDirectionOfPlay) {
 
 TEST_F(TwoEntryStream, FirstStartZeroWrapsTheBackwardSeekPoint) {
   ASSERT_TRUE(addTrack(*container_, {{0, 100}}));
-  host_.added.clear();
+  host_.clearRecords();
   Stream* stream = announce(*container_, host_).back();
   stream->setRate(-1);
   uint32_t point = 0;
@@ -242,12 +242,12 @@ TEST_F(TwoEntryStream, DescriptionCopiesOnlyNonEmptyMembers) {
 }
 
 TEST(OverlayStream, EmptyTextsAndEqualStartsAreDelivered) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   EntryList entries{makeEntry(*container, "", 1000, 0), makeEntry(*container, "b", 1000)};
   ASSERT_TRUE(container->createStream(entries, "", "", ""));
   Stream* stream = announce(*container, host).at(0);
-  ManualClock clock(1000);
+  TestClock clock(1000);
   stream->setClock(&clock);
   auto r = read(*stream);
   ASSERT_TRUE(r.sample);

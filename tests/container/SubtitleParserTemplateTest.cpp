@@ -21,7 +21,7 @@ TEST(SubtitleContainer, RefusesTracksAndProgramsBeforeAttach) {
 }
 
 TEST(SubtitleContainer, IssuesOneProgramAndSelectsOnlyIt) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   // Before getProgramIds, only the all-ones identifier is the program.
   EXPECT_EQ(container->selectProgram(10), kResultFailure);
@@ -32,17 +32,17 @@ TEST(SubtitleContainer, IssuesOneProgramAndSelectsOnlyIt) {
   ASSERT_EQ(first.count, 1);
   EXPECT_EQ(first.head->value, 10u);
   EXPECT_EQ(second.head->value, 10u); // fixed once
-  host.languageQueries = 0;
+  host.clearRecords();
   EXPECT_EQ(container->selectProgram(UINT64_MAX), kResultFailure);
   // Differs only in the high half.
   EXPECT_EQ(container->selectProgram(10 | (uint64_t{1} << 32)), kResultFailure);
-  EXPECT_EQ(host.languageQueries, 0);
+  EXPECT_EQ(host.languageQueries(), 0);
 
   // An empty store: the language is asked for, nothing is announced or selected.
   EXPECT_EQ(container->selectProgram(10), kResultOk);
-  EXPECT_EQ(host.languageQueries, 1);
-  EXPECT_TRUE(host.added.empty());
-  EXPECT_TRUE(host.selected.empty());
+  EXPECT_EQ(host.languageQueries(), 1);
+  EXPECT_TRUE(host.added().empty());
+  EXPECT_TRUE(host.selected().empty());
 }
 
 TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
@@ -68,8 +68,8 @@ TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);
-    RecordingHost host;
-    host.preferred = c.preferred;
+    TestContainerHost host;
+    host.setPreferredLanguage(c.preferred);
     auto container = makeContainer(&host);
     for (const auto& t : c.tracks)
       ASSERT_TRUE(addTrack(*container, {{1000, 500}}, t.language, t.region));
@@ -77,29 +77,29 @@ TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
     ASSERT_EQ(streams.size(), c.tracks.size());
     for (size_t i = 1; i < streams.size(); ++i)
       EXPECT_LT(streams[i - 1]->streamId, streams[i]->streamId); // ascending order
-    ASSERT_EQ(host.selected.size(), 1u);
-    EXPECT_EQ(host.selected[0].first, streams[c.expected]->streamId);
-    EXPECT_EQ(host.selected[0].second, 1);
+    ASSERT_EQ(host.selected().size(), 1u);
+    EXPECT_EQ(host.selected()[0].first, streams[c.expected]->streamId);
+    EXPECT_EQ(host.selected()[0].second, 1);
     EXPECT_EQ(container->closeProgram(false), kResultOk);
   }
 }
 
 TEST(SubtitleContainer, StreamZeroIsAChoiceLikeAnyOther) {
-  RecordingHost host;
+  TestContainerHost host;
   host.startIdentifiersAt(0);
-  host.preferred = "en-GB";
+  host.setPreferredLanguage("en-GB");
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en", "GB")); // stream 0
   ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en", "US")); // stream 1
   const auto streams = announce(*container, host);
   ASSERT_EQ(streams.size(), 2u);
-  ASSERT_EQ(host.selected.size(), 1u);
-  EXPECT_EQ(host.selected[0].first, 0u); // language and region beat language alone
+  ASSERT_EQ(host.selected().size(), 1u);
+  EXPECT_EQ(host.selected()[0].first, 0u); // language and region beat language alone
   EXPECT_EQ(container->closeProgram(false), kResultOk);
 }
 
 TEST(SubtitleContainer, HostClosingTheProgramWhileStreamsAreAnnounced) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 500}}, "en"));
   ASSERT_TRUE(addTrack(*container, {{2000, 500}}, "de"));
@@ -110,13 +110,13 @@ TEST(SubtitleContainer, HostClosingTheProgramWhileStreamsAreAnnounced) {
   };
   EXPECT_EQ(container->selectProgram(program.head->value), kResultOk);
   // The first stream was the engine's before the close; the second never reached it.
-  EXPECT_EQ(host.added.size(), 1u);
-  EXPECT_EQ(host.removed.size(), 2u);
-  EXPECT_TRUE(host.selected.empty());
+  EXPECT_EQ(host.added().size(), 1u);
+  EXPECT_EQ(host.removed().size(), 2u);
+  EXPECT_TRUE(host.selected().empty());
 }
 
 TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   EntryList entries;
   // Document order; 0x80000000 is a large unsigned start and must sort last.
@@ -128,7 +128,7 @@ TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
   const auto streams = announce(*container, host);
   ASSERT_EQ(streams.size(), 1u);
 
-  ManualClock clock(0x7fffffff);
+  TestClock clock(0x7fffffff);
   streams[0]->setClock(&clock);
   std::vector<std::string> order;
   for (auto r = read(*streams[0]); r.sample; r = read(*streams[0]))
@@ -137,7 +137,7 @@ TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
 }
 
 TEST(SubtitleContainer, CloseReleasesEntriesAndReportsEveryStream) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 2000}, {5000, 10000}}, "en"));
   ASSERT_TRUE(addTrack(*container, {{2000, 100}}, "de"));
@@ -145,13 +145,13 @@ TEST(SubtitleContainer, CloseReleasesEntriesAndReportsEveryStream) {
   ASSERT_EQ(streams.size(), 2u);
 
   EXPECT_EQ(container->closeProgram(true), kResultOk); // ignored
-  EXPECT_TRUE(host.removed.empty());
+  EXPECT_TRUE(host.removed().empty());
 
   EXPECT_EQ(container->closeProgram(false), kResultOk);
-  EXPECT_EQ(host.removed, (std::vector<uint64_t>{streams[0]->streamId, streams[1]->streamId}));
+  EXPECT_EQ(host.removed(), (std::vector<uint64_t>{streams[0]->streamId, streams[1]->streamId}));
 
   // The engine still holds the streams: nothing to deliver, seeks report the time back.
-  ManualClock clock(100000);
+  TestClock clock(100000);
   for (auto* stream : streams) {
     stream->setClock(&clock);
     for (int32_t rate : {1000, -1000}) {
@@ -169,38 +169,38 @@ TEST(SubtitleContainer, CloseReleasesEntriesAndReportsEveryStream) {
   }
 
   // A second close finds nothing to do.
-  host.removed.clear();
+  host.clearRecords();
   EXPECT_EQ(container->closeProgram(false), kResultOk);
-  EXPECT_TRUE(host.removed.empty());
+  EXPECT_TRUE(host.removed().empty());
   // The program keeps its identifier; announcing again finds no streams.
-  host.added.clear();
+  host.clearRecords();
   EXPECT_EQ(container->selectProgram(container->getProgramIds().head->value), kResultOk);
-  EXPECT_TRUE(host.added.empty());
+  EXPECT_TRUE(host.added().empty());
 }
 
 TEST(SubtitleContainer, ReannouncesStreamsOnEverySelect) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 1}}, "en"));
   ASSERT_TRUE(addTrack(*container, {{1000, 1}}, "de"));
   const auto ids = container->getProgramIds();
   ASSERT_EQ(container->selectProgram(ids.head->value), kResultOk);
   ASSERT_EQ(container->selectProgram(ids.head->value), kResultOk);
-  ASSERT_EQ(host.added.size(), 4u);
-  EXPECT_EQ(host.added[0], host.added[2]);
-  EXPECT_EQ(host.selected.size(), 2u);
+  ASSERT_EQ(host.added().size(), 4u);
+  EXPECT_EQ(host.added()[0], host.added()[2]);
+  EXPECT_EQ(host.selected().size(), 2u);
 }
 
 // Run under LeakSanitizer, these show what a container leaves behind when the engine
 // releases it without closing the program.
 TEST(SubtitleContainer, DestroyedWithoutCloseReleasesWhatItOwns) {
-  RecordingHost host;
+  TestContainerHost host;
   {
     auto container = makeContainer(&host);
     ASSERT_TRUE(addTrack(*container, {{1000, 2000}, {3000, 10}}, "en"));
     ASSERT_TRUE(addTrack(*container, {{0, 5}}, "de"));
   } // never announced: the streams and their entries go with the container
-  EXPECT_TRUE(host.added.empty());
+  EXPECT_TRUE(host.added().empty());
 
   Stream* kept = nullptr;
   {
@@ -212,7 +212,7 @@ TEST(SubtitleContainer, DestroyedWithoutCloseReleasesWhatItOwns) {
   Kestrel::BufferString name;
   EXPECT_TRUE(kept->getDescription(&name, nullptr, nullptr, 0));
   EXPECT_EQ(name, "kept");
-  EXPECT_TRUE(host.removed.empty()); // no notices from a container being destroyed
+  EXPECT_TRUE(host.removed().empty()); // no notices from a container being destroyed
 
   // The engine may also delete its streams first: the container must not touch them then.
   {
@@ -225,17 +225,17 @@ TEST(SubtitleContainer, DestroyedWithoutCloseReleasesWhatItOwns) {
 }
 
 TEST(SubtitleContainer, ClosingBeforeAnnouncingFreesTheStreams) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 2000}}, "en"));
   ASSERT_TRUE(addTrack(*container, {{10, 20}, {30, 40}}, "de"));
   EXPECT_EQ(container->closeProgram(false), kResultOk);
-  EXPECT_EQ(host.removed.size(), 2u);
-  EXPECT_TRUE(host.added.empty());
+  EXPECT_EQ(host.removed().size(), 2u);
+  EXPECT_TRUE(host.added().empty());
 }
 
 TEST(SubtitleContainer, RepeatedIdentifierReplacesTheEarlierTrackWithoutLeaking) {
-  RecordingHost host;
+  TestContainerHost host;
   host.repeatIdentifiers = true;
   auto container = makeContainer(&host);
   ASSERT_TRUE(addTrack(*container, {{1000, 1}}, "en"));
@@ -248,7 +248,7 @@ TEST(SubtitleContainer, RepeatedIdentifierReplacesTheEarlierTrackWithoutLeaking)
 }
 
 TEST(SubtitleContainer, ConstantSlotsAndEmptyLocation) {
-  RecordingHost host;
+  TestContainerHost host;
   auto container = makeContainer(&host);
   Kestrel::SubtitleContainerInterface* boundary = container.get();
   EXPECT_EQ(boundary->reserved9(), 0);

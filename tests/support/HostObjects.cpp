@@ -35,6 +35,11 @@ std::vector<std::string> TestPluginHost::checkedFormats() const {
 
 TestContainerHost::~TestContainerHost() { deleteStreams(); }
 
+void TestContainerHost::startIdentifiersAt(uint64_t first) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  nextIdentifier_ = first;
+}
+
 void TestContainerHost::setPreferredLanguage(std::string language) {
   std::lock_guard<std::mutex> guard(mutex_);
   preferredLanguage_ = std::move(language);
@@ -42,12 +47,14 @@ void TestContainerHost::setPreferredLanguage(std::string language) {
 
 uint64_t TestContainerHost::newIdentifier() {
   std::lock_guard<std::mutex> guard(mutex_);
-  issued_.push_back(nextIdentifier_);
-  return nextIdentifier_++;
+  if (recordQueries)
+    issued_.push_back(nextIdentifier_);
+  return repeatIdentifiers ? nextIdentifier_ : nextIdentifier_++;
 }
 
 Kestrel::BufferString TestContainerHost::getPreferredLanguage() {
   std::lock_guard<std::mutex> guard(mutex_);
+  ++languageQueries_;
   // On this module's own allocator: the plug-in frees it through the string's allocator.
   return Kestrel::BufferString(preferredLanguage_.c_str(),
                                static_cast<int32_t>(preferredLanguage_.size()));
@@ -57,11 +64,13 @@ int32_t TestContainerHost::getSetting(const Kestrel::Setting* setting,
                                       Kestrel::SettingValue* value) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (setting == nullptr) {
-    settingQueries_.push_back({-1, "(null setting)", ""});
+    if (recordQueries)
+      settingQueries_.push_back({-1, "(null setting)", ""});
     return 0;
   }
-  settingQueries_.push_back(
-      {setting->kind, setting->section.toStdString(), setting->key.toStdString()});
+  if (recordQueries)
+    settingQueries_.push_back(
+        {setting->kind, setting->section.toStdString(), setting->key.toStdString()});
   if (value == nullptr || setting->section.view() != "CodePage")
     return 0;
   if (setting->key.view() == "OverrideEmbedded" && overrideEmbedded.has_value()) {
@@ -77,10 +86,16 @@ int32_t TestContainerHost::getSetting(const Kestrel::Setting* setting,
 }
 
 void TestContainerHost::addStream(Kestrel::StreamInterface* stream) {
+  if (onAddStream)
+    onAddStream();
   std::lock_guard<std::mutex> guard(mutex_);
   streamEvents_.push_back({EventKind::Added, stream, stream != nullptr ? stream->streamId : 0, 0});
-  if (stream != nullptr)
-    owned_.push_back(stream);
+  if (stream == nullptr)
+    return;
+  for (Kestrel::StreamInterface* owned : owned_)
+    if (owned == stream)
+      return; // announced again by a second selectProgram
+  owned_.push_back(stream);
 }
 
 void TestContainerHost::removeStream(uint64_t streamId) {
@@ -101,6 +116,38 @@ std::vector<TestContainerHost::SettingQuery> TestContainerHost::settingQueries()
 std::vector<TestContainerHost::StreamEvent> TestContainerHost::streamEvents() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return streamEvents_;
+}
+
+std::vector<Kestrel::StreamInterface*> TestContainerHost::added() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<Kestrel::StreamInterface*> streams;
+  for (const StreamEvent& event : streamEvents_)
+    if (event.kind == EventKind::Added)
+      streams.push_back(event.stream);
+  return streams;
+}
+
+std::vector<uint64_t> TestContainerHost::removed() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<uint64_t> ids;
+  for (const StreamEvent& event : streamEvents_)
+    if (event.kind == EventKind::Removed)
+      ids.push_back(event.id);
+  return ids;
+}
+
+std::vector<std::pair<uint64_t, int32_t>> TestContainerHost::selected() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<std::pair<uint64_t, int32_t>> selections;
+  for (const StreamEvent& event : streamEvents_)
+    if (event.kind == EventKind::Selected)
+      selections.emplace_back(event.id, event.flag);
+  return selections;
+}
+
+int TestContainerHost::languageQueries() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return languageQueries_;
 }
 
 std::vector<Kestrel::StreamInterface*> TestContainerHost::streams() const {
@@ -126,6 +173,7 @@ void TestContainerHost::deleteStreams() {
 
 void TestContainerHost::clearRecords() {
   std::lock_guard<std::mutex> guard(mutex_);
+  languageQueries_ = 0;
   settingQueries_.clear();
   streamEvents_.clear();
   issued_.clear();

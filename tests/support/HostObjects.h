@@ -1,18 +1,20 @@
 #pragma once
 
-// Engine objects for tests: the hosts, a clock, sources, temporary files and the recorded
-// log. They use include/kestrel only, so host tests and unit tests share them (usage notes
-// in HostPlugin.h).
+// Engine objects for every test, fuzz harness and benchmark: the hosts, a clock, sources,
+// temporary files and the recorded log. They use include/kestrel only, so host tests and the
+// programs linking the plug-in's objects share them (usage notes in HostPlugin.h).
 
 #include "kestrel/Kestrel.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace KestrelTest {
@@ -46,7 +48,7 @@ private:
 
 /// The ContainerHost given to attach. Answers identifiers, the preferred language and the
 /// two "CodePage" settings as configured, records every call, and owns the streams
-/// announced to it.
+/// announced to it (each once, however often it is announced), as an engine does.
 class TestContainerHost : public Kestrel::ContainerHost {
 public:
   struct SettingQuery {
@@ -63,8 +65,12 @@ public:
     int32_t flag;                     // Selected only
   };
 
-  explicit TestContainerHost(uint64_t firstIdentifier = 1) : nextIdentifier_(firstIdentifier) {}
+  /// Identifiers count up from firstIdentifier; the default keeps them apart from the small
+  /// numbers tests use for container identifiers and counts.
+  explicit TestContainerHost(uint64_t firstIdentifier = 10) : nextIdentifier_(firstIdentifier) {}
   ~TestContainerHost() override;
+  TestContainerHost(const TestContainerHost&) = delete;
+  TestContainerHost& operator=(const TestContainerHost&) = delete;
 
   // Settings, read on each getSetting. Set them before the plug-in asks. Empty means the
   // host leaves the value untouched (no value).
@@ -72,6 +78,17 @@ public:
   std::optional<std::string> codePageName;     // "CodePage"/"Name", tag 11
   std::optional<uint8_t> wrongTag;             // when set, every answer carries this tag
   std::optional<uint8_t> overrideEmbeddedByte; // raw payload byte instead of 0/1
+  /// False: getSetting and newIdentifier keep no record, so an open allocates nothing here
+  /// (for tests that fail each allocation in turn, and for timed loops).
+  bool recordQueries = true;
+
+  /// A faulty engine: while set, newIdentifier hands out the same identifier again.
+  bool repeatIdentifiers = false;
+  /// The next identifier newIdentifier hands out.
+  void startIdentifiersAt(uint64_t first);
+  /// Called first thing in addStream, outside the host's lock: an engine calling back into
+  /// the container from there.
+  std::function<void()> onAddStream;
 
   void setPreferredLanguage(std::string language);
 
@@ -84,18 +101,28 @@ public:
 
   [[nodiscard]] std::vector<SettingQuery> settingQueries() const;
   [[nodiscard]] std::vector<StreamEvent> streamEvents() const;
+  /// The streams of every addStream, repeats included, in call order.
+  [[nodiscard]] std::vector<Kestrel::StreamInterface*> added() const;
+  /// The identifiers of every removeStream, in call order.
+  [[nodiscard]] std::vector<uint64_t> removed() const;
+  /// Every selectStream as (identifier, flag), in call order.
+  [[nodiscard]] std::vector<std::pair<uint64_t, int32_t>> selected() const;
+  /// How often getPreferredLanguage was called.
+  [[nodiscard]] int languageQueries() const;
   /// Streams announced and not yet deleted, in announcement order.
   [[nodiscard]] std::vector<Kestrel::StreamInterface*> streams() const;
   /// The identifiers handed out so far, in order.
   [[nodiscard]] std::vector<uint64_t> issuedIdentifiers() const;
   /// Deletes every stream announced so far, through its virtual destructor.
   void deleteStreams();
+  /// Forgets every record above (not the streams it owns).
   void clearRecords();
 
 private:
   mutable std::mutex mutex_;
   uint64_t nextIdentifier_;
   std::string preferredLanguage_;
+  int languageQueries_ = 0;
   std::vector<SettingQuery> settingQueries_;
   std::vector<StreamEvent> streamEvents_;
   std::vector<uint64_t> issued_;

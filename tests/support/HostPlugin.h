@@ -19,7 +19,8 @@
 // deleteStreams() or its destructor, as an engine would. OpenedContainer deletes them before
 // it releases the container.
 //
-// Unit tests (linking the plug-in's objects) may use support/HostObjects.h directly.
+// Unit tests, fuzz harnesses and benchmarks (linking the plug-in's objects) use
+// support/HostObjects.h and support/Ref.h directly.
 //
 // Recorded log messages: a host test registered with
 //   kestrel_add_logged_host_test(NAME <ctest name> FILTER <gtest filter>)
@@ -36,6 +37,7 @@
 
 #include "kestrel/Kestrel.h"
 #include "support/HostObjects.h"
+#include "support/Ref.h"
 
 #include <cstdint>
 #include <string>
@@ -59,60 +61,6 @@ private:
   void* handle_ = nullptr;
   Entry entry_ = nullptr;
   std::string error_;
-};
-
-/// Holds one reference to a plug-in object and gives it back through the object's own
-/// release() on destruction.
-template <class T> class Ref {
-public:
-  Ref() = default;
-  explicit Ref(T* p) : p_(p) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
-      reset();
-      p_ = other.p_;
-      other.p_ = nullptr;
-    }
-    return *this;
-  }
-  ~Ref() { reset(); }
-
-  /// Takes over the reference the caller holds on p.
-  Ref& adopt(T* p) {
-    reset();
-    p_ = p;
-    return *this;
-  }
-  /// Adds a reference of our own to p.
-  Ref& retain(T* p) {
-    if (p != nullptr)
-      p->retain();
-    reset();
-    p_ = p;
-    return *this;
-  }
-  /// Gives the reference back; returns the count release() reported, or 0 when empty.
-  int32_t reset() {
-    T* p = p_;
-    p_ = nullptr;
-    return p != nullptr ? p->release() : 0;
-  }
-  /// Hands the reference to the caller without releasing it.
-  T* detach() {
-    T* p = p_;
-    p_ = nullptr;
-    return p;
-  }
-
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
-private:
-  T* p_ = nullptr;
 };
 
 /// A plug-in object made through LoadedPlugin with its own TestPluginHost, its container

@@ -20,7 +20,6 @@ set_tests_properties(TextFileLogMessages PROPERTIES
 set(KESTREL_LATE_ICU ${CMAKE_BINARY_DIR}/late-icu/libicuuc-late.so)
 add_executable(kestrel_text_noicu_tests
   ${CMAKE_CURRENT_LIST_DIR}/noicu/NoIcuTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../support/HostObjects.cpp
   ${PROJECT_SOURCE_DIR}/src/text/Utf.cpp
   ${PROJECT_SOURCE_DIR}/src/text/UCNVLibrary.cpp
   ${PROJECT_SOURCE_DIR}/src/text/ParserUtilities.cpp
@@ -39,8 +38,8 @@ target_compile_definitions(kestrel_text_noicu_tests PRIVATE
 if(KESTREL_SANITIZE MATCHES "undefined")
   target_compile_options(kestrel_text_noicu_tests PRIVATE -fno-sanitize=vptr)
 endif()
-target_link_libraries(kestrel_text_noicu_tests PRIVATE GTest::gtest GTest::gtest_main
-                      Threads::Threads ${CMAKE_DL_LIBS})
+target_link_libraries(kestrel_text_noicu_tests PRIVATE kestrel_test_support GTest::gtest
+                      GTest::gtest_main Threads::Threads ${CMAKE_DL_LIBS})
 # One process at a time: each test expects the late library to be absent when it starts.
 gtest_discover_tests(kestrel_text_noicu_tests DISCOVERY_MODE PRE_TEST
                      PROPERTIES RESOURCE_LOCK kestrel_late_icu ENVIRONMENT "KESTREL_LOG=")

@@ -22,10 +22,10 @@ public:
   ~Ref() { reset(); }
 
   /// Takes over a reference the caller already owns.
-  static Ref adopt(T* object) {
-    Ref ref;
-    ref.object_ = object;
-    return ref;
+  Ref& adopt(T* object) {
+    reset();
+    object_ = object;
+    return *this;
   }
   Ref(Ref&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
   Ref& operator=(Ref&& other) noexcept {

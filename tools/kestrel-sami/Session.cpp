@@ -31,7 +31,7 @@ bool Session::create(int32_t (*getPlugin)(Kestrel::PluginHost*, Kestrel::Plugin*
     error_ = "the plug-in could not create its container.";
     return false;
   }
-  plugin_ = Ref<Kestrel::Plugin>::adopt(plugin);
+  plugin_.adopt(plugin);
   const Kestrel::BufferString id(Kestrel::kContainerInterfaceId);
   void* interface = nullptr;
   if (plugin_->queryInterface(&id, &interface) != Kestrel::kResultOk || interface == nullptr) {
