@@ -5,6 +5,7 @@
 #include "kestrel/NodeList.h"
 #include "kestrel/StreamFormat.h"
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -45,10 +46,18 @@ public:
   virtual int32_t getMimeTypeScoreAt(uint32_t index) = 0;             // slot 18
 
 protected:
-  ContainerHost* containerHost = nullptr; // not owned; null until attach
-  uint64_t containerId = 0;
-  int32_t attachWord = 0;
+  // Atomic, as attach may write them while another call reads them; each is the size and
+  // alignment of the plain value it stands for.
+  std::atomic<ContainerHost*> containerHost{nullptr}; // not owned; null until attach
+  std::atomic<uint64_t> containerId{0};
+  std::atomic<int32_t> attachWord{0};
 };
+static_assert(sizeof(std::atomic<ContainerHost*>) == sizeof(ContainerHost*) &&
+                  alignof(std::atomic<ContainerHost*>) == alignof(ContainerHost*) &&
+                  sizeof(std::atomic<uint64_t>) == sizeof(uint64_t) &&
+                  alignof(std::atomic<uint64_t>) == alignof(uint64_t) &&
+                  std::atomic<uint64_t>::is_always_lock_free,
+              "engine record layout");
 
 /// The two slots subtitle containers add after the container interface.
 class SubtitleContainerInterface : public ContainerInterface {

@@ -6,6 +6,7 @@
 #include "kestrel/Properties.h"
 #include "kestrel/StreamFormat.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -29,14 +30,16 @@ public:
   uint64_t containerId;
   uint64_t streamId;
   uint8_t flag = 0;
-  int32_t rate = 0; // thousandths of normal speed; the sign is the direction, 0 stops
-  int32_t valueA = 0;
-  int32_t valueB = 0;
+  // The fields a setter writes while a getter may read them on another thread are atomic,
+  // each the size and alignment of the plain value it stands for.
+  std::atomic<int32_t> rate{0}; // thousandths of normal speed; the sign is the direction, 0 stops
+  std::atomic<int32_t> valueA{0};
+  std::atomic<int32_t> valueB{0};
   int32_t pair[2] = {0, 0};
   std::recursive_mutex linkMutex; // guards links
   std::map<uint64_t, Link> links;
   int32_t kind;
-  int32_t lastEndTime = 0; // timestamp + duration of the last sample delivered
+  std::atomic<int32_t> lastEndTime{0}; // timestamp + duration of the last sample delivered
 
   StreamInterface(uint64_t container, uint64_t stream, int32_t streamKind);
   StreamInterface(const StreamInterface&) = delete;
@@ -70,5 +73,10 @@ public:
   virtual int32_t getValueB();            // slot 22
   virtual bool reserved23(int32_t value); // slot 23: false
 };
+
+static_assert(sizeof(std::atomic<int32_t>) == sizeof(int32_t) &&
+                  alignof(std::atomic<int32_t>) == alignof(int32_t) &&
+                  std::atomic<int32_t>::is_always_lock_free,
+              "engine record layout");
 
 } // namespace Kestrel

@@ -1,28 +1,35 @@
 #pragma once
 
-#include "container/SubtitleParserTemplate.h"
 #include "kestrel/BufferString.h"
+#include "kestrel/ContainerInterface.h"
+#include "kestrel/MediaBuffer.h"
 #include "kestrel/Properties.h"
 #include "kestrel/StreamFormat.h"
 #include "kestrel/StreamInterface.h"
 
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 namespace Kestrel {
 
 /// One track of the container as the engine reads it: hands out a fresh copy of the next
 /// entry once the media clock is within 500 ms of its start, forwards or backwards by the
-/// sign of the rate. Every operation that touches the list, the position or the clock runs
-/// under the container lock, which also guards the list against closeProgram.
-template <class Format>
-class SubtitleParserTemplate<Format>::OverlayStream final : public StreamInterface {
+/// sign of the rate. Every operation that touches the list, the position, the clock or the
+/// rate runs under the container lock, which also guards the list against closeProgram.
+/// What it reads without the lock never changes after construction.
+class OverlayStream final : public StreamInterface {
 public:
-  using Container = SubtitleParserTemplate<Format>;
+  /// A track's entries; the container owns the chunks until closeProgram releases them.
+  using EntryList = std::vector<MediaChunk*>;
 
-  /// Made only by createStream; entries must be sorted by start. The stream points to the
-  /// entries but never releases them.
-  OverlayStream(Container* owner, uint64_t streamId, const EntryList& sorted,
-                BufferString trackName, BufferString trackLanguage, BufferString trackRegion);
+  /// Made only by the container's createStream; entries must be sorted by start. The
+  /// stream points to the entries but never releases them. owner, lock and allocator are
+  /// the container's and must outlive the stream's use.
+  OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
+                MediaBufferAllocator& allocator, StreamFormat format, uint64_t streamId,
+                const EntryList& sorted, BufferString trackName, BufferString trackLanguage,
+                BufferString trackRegion);
   ~OverlayStream() override; // slot 0: the engine deletes announced streams
 
   int32_t reserved1() override; // slot 1: 0
@@ -49,8 +56,10 @@ public:
 private:
   [[nodiscard]] int32_t entryCount() const { return static_cast<int32_t>(entries_.size()); }
 
-  Container* container_;        // not owned; must outlive the stream's use
-  MediaClock* clock_ = nullptr; // the engine's; not owned
+  SubtitleContainerInterface* container_; // not owned; must outlive the stream's use
+  std::recursive_mutex* lock_;            // the container's; not owned
+  MediaBufferAllocator* allocator_;       // the container's; makes every sample
+  MediaClock* clock_ = nullptr;           // the engine's; not owned
   StreamFormat format_{};
   BufferString name_;
   BufferString language_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "container/OverlayStream.h"
 #include "kestrel/BufferString.h"
 #include "kestrel/ContainerInterface.h"
 #include "kestrel/MediaBuffer.h"
@@ -8,7 +9,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
 namespace Kestrel {
@@ -18,9 +18,9 @@ namespace Kestrel {
 /// it and fills the store with createStream while it parses.
 template <class Format> class SubtitleParserTemplate : public SubtitleContainerInterface {
 public:
-  class OverlayStream;
+  using OverlayStream = Kestrel::OverlayStream;
   /// A track's entries; the container owns the chunks until closeProgram releases them.
-  using EntryList = std::vector<MediaChunk*>;
+  using EntryList = OverlayStream::EntryList;
 
   SubtitleParserTemplate();
   SubtitleParserTemplate(const SubtitleParserTemplate&) = delete;
@@ -59,22 +59,27 @@ public:
   StreamFormat streamFormat() { return StreamFormat{this->getTextFormat(), 20, 4, 0}; }
 
 protected:
+  using Guard = std::lock_guard<std::recursive_mutex>;
+
+  /// One track of the store, by stream identifier.
+  struct Track {
+    OverlayStream* stream = nullptr; // not owned once announced: the engine may delete it
+    EntryList entries;               // the container's, whatever became of the stream
+    bool announced = false;          // given to the engine with addStream
+  };
+
   BufferString location_;
   std::recursive_mutex lock_;
-  std::map<uint64_t, OverlayStream*> streams_; // not owned once announced to the engine
+  std::map<uint64_t, Track> tracks_;
   BufferString preferredLanguage_;
   uint64_t programId_ = UINT64_MAX;
   MediaBufferAllocator* chunkAllocator_;
-  // What the container owns, kept apart from the streams because the engine may delete an
-  // announced stream at any time.
-  std::map<uint64_t, EntryList> trackEntries_; // each track's entries, by stream identifier
-  std::set<uint64_t> announced_;               // streams given to the engine with addStream
 
 private:
-  /// Releases the track's entries and forgets the stream, deleting it unless the engine
+  /// Releases the track's entries and forgets its stream, deleting it unless the engine
   /// was given it. With emptyStream, the stream's own list is emptied first; only then may
   /// an announced stream be touched (the engine keeps it alive until removeStream).
-  void retireTrack(uint64_t streamId, OverlayStream* stream, bool emptyStream);
+  void retireTrack(Track& track, bool emptyStream);
 };
 
 } // namespace Kestrel

@@ -1,5 +1,6 @@
 #include "plugin/SAMIContainer.h"
 
+#include "container/SubtitleParserTemplateImpl.h"
 #include "kestrel/Result.h"
 
 #include <cstring>
@@ -24,11 +25,11 @@ SAMIContainer::SAMIContainer(PluginHost* pluginHost) : Plugin(pluginHost) {
 SAMIContainer::~SAMIContainer() { mimeTypes_.clear(); }
 
 int32_t SAMIContainer::queryInterface(const BufferString* id, void** out) {
-  // Without an id or somewhere to write, there is nothing to answer and nothing is written.
-  if (id == nullptr || out == nullptr)
+  // Without somewhere to write, nothing is written; any other miss answers null.
+  if (out == nullptr)
     return kResultNoInterface;
   *out = nullptr;
-  if (!(*id == kInterfaceId))
+  if (id == nullptr || !(*id == kInterfaceId))
     return kResultNoInterface;
   *out = static_cast<ContainerInterface*>(this);
   return kResultOk;
@@ -61,5 +62,7 @@ int32_t SAMIContainer::getMimeTypeScoreAt(uint32_t index) {
 }
 
 FormatCode SAMIContainer::getTextFormat() { return FormatCode::fromText("UTF8"); }
+
+template class SubtitleParserTemplate<SAMIContainer>;
 
 } // namespace Kestrel

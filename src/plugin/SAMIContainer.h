@@ -35,4 +35,7 @@ private:
   std::map<BufferString, int32_t> mimeTypes_;
 };
 
+// Made once, in SAMIContainer.cpp.
+extern template class SubtitleParserTemplate<SAMIContainer>;
+
 } // namespace Kestrel

@@ -19,8 +19,8 @@
 
 namespace ContainerTest {
 
-using Stream = Kestrel::SubtitleParserTemplate<Kestrel::SAMIContainer>::OverlayStream;
-using EntryList = Kestrel::SubtitleParserTemplate<Kestrel::SAMIContainer>::EntryList;
+using Stream = Kestrel::OverlayStream;
+using EntryList = Kestrel::OverlayStream::EntryList;
 
 using KestrelTest::TestClock;
 using KestrelTest::TestContainerHost;
@@ -58,8 +58,8 @@ inline bool addTrack(Kestrel::SAMIContainer& container, const std::vector<EntryS
                      const char* name = "track") {
   EntryList entries;
   for (const auto& spec : specs)
-    entries.push_back(
-        makeEntry(container, "s" + std::to_string(spec.start), spec.start, spec.duration));
+    entries.push_back(makeEntry(container, std::string(1, 's').append(std::to_string(spec.start)),
+                                spec.start, spec.duration));
   const bool stored =
       container.createStream(entries, Kestrel::BufferString(name), Kestrel::BufferString(language),
                              Kestrel::BufferString(region));

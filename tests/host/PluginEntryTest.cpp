@@ -92,10 +92,10 @@ TEST(PluginQueryInterface, AnswersOnlyTheExactContainerId) {
   EXPECT_EQ(plugin->queryInterface(&empty, &out), Kestrel::kResultNoInterface);
   EXPECT_EQ(out, nullptr);
 
-  // With nothing to compare or nowhere to write, nothing is written.
+  // Without an id the answer is still written (null); with nowhere to write, nothing is.
   out = &host;
   EXPECT_EQ(plugin->queryInterface(nullptr, &out), Kestrel::kResultNoInterface);
-  EXPECT_EQ(out, static_cast<void*>(&host));
+  EXPECT_EQ(out, nullptr);
   EXPECT_EQ(plugin->queryInterface(&exact, nullptr), Kestrel::kResultNoInterface);
   EXPECT_EQ(plugin->getReferenceCount(), 1);
 }
