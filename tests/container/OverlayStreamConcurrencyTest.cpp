@@ -162,4 +162,96 @@ TEST(OverlayStreamConcurrency, ReadersKeepTheirSequenceWhileTheProgramCloses) {
   }
 }
 
+// Every stream operation and every getter, the container's too, on shared streams from several
+// threads while another closes the program: ThreadSanitizer must find no race, and nothing may
+// fail that the engine would see as an error.
+TEST(OverlayStreamConcurrency, EveryCallMayRaceTheClose) {
+  TestContainerHost host;
+  auto container = makeContainer(&host);
+  std::vector<EntrySpec> specs;
+  for (int32_t i = 0; i < kEntries; ++i)
+    specs.push_back({(i + 1) * kStep, kStep / 2});
+  ASSERT_TRUE(addTrack(*container, specs));
+  ASSERT_TRUE(addTrack(*container, specs));
+  const auto streams = announce(*container, host);
+  ASSERT_EQ(streams.size(), 2u);
+
+  std::atomic<int> failures{0};
+  std::atomic<int> started{0};
+  const auto hammer = [&](Stream& stream, uint32_t seed) {
+    TestClock clock{INT32_MAX};
+    stream.setClock(&clock);
+    for (int i = 0; i < kOperations; ++i) {
+      if (i == kOperationsBeforeClose)
+        started.fetch_add(1);
+      seed = seed * 1664525u + 1013904223u;
+      const uint32_t time = (seed >> 8) % (kEntries * kStep);
+      uint32_t out = 0;
+      int32_t first = 0;
+      int32_t second = 0;
+      Kestrel::BufferString name;
+      Kestrel::BufferString language;
+      Kestrel::BufferString region;
+      switch ((seed >> 4) % 12) {
+      case 0:
+        failures += read(stream).code != Kestrel::kResultOk;
+        break;
+      case 1:
+        failures += stream.seekStream(time, &out, 0) != Kestrel::kResultOk;
+        break;
+      case 2:
+        (void)stream.getSeekPoint(0, time, &out);
+        break;
+      case 3:
+        stream.setRate((seed & 1) != 0 ? -1000 : 1000);
+        break;
+      case 4:
+        (void)stream.rewind();
+        break;
+      case 5:
+        (void)(stream.getRate() + stream.getLastEndTime() + stream.getValueA() +
+               stream.getValueB() + stream.getKind() + stream.getFlag());
+        break;
+      case 6:
+        (void)stream.setValueA(static_cast<int32_t>(time));
+        stream.setValueB(static_cast<int32_t>(time));
+        break;
+      case 7:
+        failures += !stream.getDescription(&name, &language, &region, 0);
+        (void)stream.getFormat();
+        (void)stream.getImageProperties();
+        stream.getPair(&first, &second);
+        break;
+      case 8:
+        (void)container->getProgramIds();
+        break;
+      case 9:
+        (void)container->getLocation();
+        (void)container->getContainerId();
+        break;
+      case 10: {
+        uint64_t size = 0;
+        (void)container->getSourceSize(&size);
+        break;
+      }
+      default:
+        (void)stream.setClock(&clock);
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back(hammer, std::ref(*streams[static_cast<size_t>(t % 2)]),
+                         101u + static_cast<uint32_t>(t));
+  threads.emplace_back([&] {
+    while (started.load() < 4)
+      std::this_thread::yield();
+    EXPECT_EQ(container->closeProgram(false), Kestrel::kResultOk);
+  });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(host.removed().size(), 2u);
+}
+
 } // namespace

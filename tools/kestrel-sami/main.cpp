@@ -171,7 +171,12 @@ size_t utf16Units(std::string_view utf8) {
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
 
 std::string streamLabel(const StreamDescription& stream) {
-  return "#" + std::to_string(stream.id) + (stream.name.empty() ? "" : " " + stream.name);
+  // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "x" + std::string.
+  std::string label = "#";
+  label += std::to_string(stream.id);
+  if (!stream.name.empty())
+    label.append(" ").append(stream.name);
+  return label;
 }
 
 /// Sample text on one line: the markup as received, line ends shown as \r and \n.
