@@ -9,10 +9,10 @@
 
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Setting.h"
+#include "platform/Utf.h"
 #include "support/HostObjects.h"
 #include "text/ParserUtilities.h"
 #include "text/UCNVLibrary.h"
-#include "text/Utf.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -1,5 +1,5 @@
 // The UTF-8 / UTF-16 codecs and the well-formedness test on arbitrary bytes.
-#include "text/Utf.h"
+#include "platform/Utf.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include "container/SubtitleParserTemplate.h"
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
-#include "text/Utf.h"
+#include "platform/Utf.h"
 
 #include <algorithm>
 #include <memory>

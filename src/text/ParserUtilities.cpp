@@ -6,8 +6,8 @@
 #include "kestrel/Result.h"
 #include "platform/File.h"
 #include "platform/FileUrl.h"
+#include "platform/Utf.h"
 #include "text/UCNVLibrary.h"
-#include "text/Utf.h"
 
 #include <cstring>
 #include <limits>

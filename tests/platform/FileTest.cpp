@@ -1,8 +1,8 @@
 #include "platform/File.h"
 
 #include "container/File.h"
+#include "platform/Utf.h"
 #include "support/HostObjects.h"
-#include "text/Utf.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

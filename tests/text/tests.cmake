@@ -20,7 +20,7 @@ set_tests_properties(TextFileLogMessages PROPERTIES
 set(KESTREL_LATE_ICU ${CMAKE_BINARY_DIR}/late-icu/libicuuc-late.so)
 add_executable(kestrel_text_noicu_tests
   ${CMAKE_CURRENT_LIST_DIR}/noicu/NoIcuTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/text/Utf.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/Utf.cpp
   ${PROJECT_SOURCE_DIR}/src/text/UCNVLibrary.cpp
   ${PROJECT_SOURCE_DIR}/src/text/ParserUtilities.cpp
   ${PROJECT_SOURCE_DIR}/src/engine/Logger.cpp

@@ -8,6 +8,7 @@ endif()
 
 file(GLOB KESTREL_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.smi)
 set(KESTREL_VALGRIND_COMMAND ${KESTREL_VALGRIND} --quiet --error-exitcode=99
+    --suppressions=${CMAKE_CURRENT_LIST_DIR}/glibc.supp
     --leak-check=full --errors-for-leak-kinds=definite,indirect
     --show-leak-kinds=definite,indirect)
 foreach(example ${KESTREL_EXAMPLES})

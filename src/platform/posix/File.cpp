@@ -1,6 +1,6 @@
 #include "platform/File.h"
 
-#include "text/Utf.h"
+#include "platform/Utf.h"
 
 #include <cerrno>
 #include <fcntl.h>

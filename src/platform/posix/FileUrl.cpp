@@ -1,6 +1,6 @@
 #include "platform/FileUrl.h"
 
-#include "text/Utf.h"
+#include "platform/Utf.h"
 
 #include <cstring>
 #include <string>

@@ -1,3 +1,5 @@
+// The UTF-8 and UTF-16 codecs. They live with the OS layer, which turns the wide paths it is
+// handed into the UTF-8 the OS takes; the text reader uses them as well.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "text/Utf.h"
+#include "platform/Utf.h"
 
 #include <limits>
 #include <vector>
