@@ -52,7 +52,8 @@ public:
 
   /// Takes a copy of other's text into a buffer of our own allocator; the argument is
   /// released when it goes out of scope.
-  BufferString& operator=(BufferString other) {
+  // By value on purpose: assigning a string its own text copies it before releasing it.
+  BufferString& operator=(BufferString other) { // NOLINT(performance-unnecessary-value-param)
     release();
     if (other.data != nullptr)
       assignBytes(other.data, other.length);

@@ -52,6 +52,7 @@ protected:
   std::atomic<uint64_t> containerId{0};
   std::atomic<int32_t> attachWord{0};
 };
+// NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the pointer is the point here
 static_assert(sizeof(std::atomic<ContainerHost*>) == sizeof(ContainerHost*) &&
                   alignof(std::atomic<ContainerHost*>) == alignof(ContainerHost*) &&
                   sizeof(std::atomic<uint64_t>) == sizeof(uint64_t) &&

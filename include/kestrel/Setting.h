@@ -15,7 +15,7 @@ public:
   BufferString section; // private copies on the process-wide StandardAllocator<char>
   BufferString key;
 
-  Setting(int32_t settingKind, BufferString sectionName, BufferString keyName)
+  Setting(int32_t settingKind, const BufferString& sectionName, const BufferString& keyName)
       : kind(settingKind), section(sectionName, StandardAllocator<char>::instance()),
         key(keyName, StandardAllocator<char>::instance()) {}
   virtual ~Setting() {

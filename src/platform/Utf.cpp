@@ -74,7 +74,7 @@ int32_t decodeUtf8(const uint8_t* bytes, int32_t length, char16_t* units, int32_
     if (lead < 0x80) {
       value = lead;
       following = 0;
-    } else if (lead < 0xC0) {
+    } else if (lead < 0xC0) { // NOLINT(bugprone-branch-clone): a continuation byte, as 0xF8+
       return -1;
     } else if (lead < 0xE0) {
       value = lead & 0x1Fu;

@@ -335,7 +335,7 @@ void DocumentScan::emit(const char* text, std::size_t length) {
       last->duration = static_cast<int32_t>(gap);
   }
   list.push_back(chunk.get());
-  chunk.release(); // filed in its track
+  (void)chunk.release(); // filed in its track
   if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
     track.awaitingStyleSheet = true;
     filledRuleTracks_.push_back(&track);

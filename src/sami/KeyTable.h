@@ -22,7 +22,7 @@ public:
   std::string_view store(std::string_view text);
 
 private:
-  static constexpr std::size_t kBlockSize = 64 * 1024;
+  static constexpr std::size_t kBlockSize = std::size_t{64} * 1024;
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr; // the unused end of the newest block
   std::size_t left_ = 0;

@@ -125,7 +125,7 @@ std::optional<int32_t> parseRate(std::string_view text) {
     thousandths += (c - '0') * scale;
     scale /= 10;
   }
-  if (thousandths > 1000 * 1000)
+  if (thousandths > int64_t{1000} * 1000)
     return std::nullopt;
   return static_cast<int32_t>(negative ? -thousandths : thousandths);
 }
