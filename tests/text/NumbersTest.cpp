@@ -21,7 +21,7 @@ template <class T> std::optional<T> scanned(const char* text, const char* format
 TEST(Numbers, ReadLikeTheCLibrary) {
   // clang-format off
   const char* const cases[] = {
-      "", " ", "\t\n\v\f\r", "-", "+", "+-1", "- 1", "x", "abc", "\xA0" "1", "0", "-0", "+0",
+      "", " ", "\t\n\v\f\r", "-", "+", "+-1", "- 1", "x", "abc", "\2401", "0", "-0", "+0",
       "42", " \t\v\f\r\n42", "  -42", "0042", "12abc", "1e3", "1 2", "0x", "0X1f", "0xg",
       "-0x41", " +7a", "x41", "FFFFFFFF", "fffffffffffffffff", "-ffffffffffffffff",
       "100000041", "2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295",
