@@ -178,8 +178,11 @@ TEST(OverlayStreamConcurrency, EveryCallMayRaceTheClose) {
 
   std::atomic<int> failures{0};
   std::atomic<int> started{0};
-  const auto hammer = [&](Stream& stream, uint32_t seed) {
-    TestClock clock{INT32_MAX};
+  // The clocks outlive every thread: a stream keeps the last clock any thread gave it.
+  std::vector<std::unique_ptr<TestClock>> clocks;
+  for (int t = 0; t < 4; ++t)
+    clocks.push_back(std::make_unique<TestClock>(INT32_MAX));
+  const auto hammer = [&](Stream& stream, uint32_t seed, TestClock& clock) {
     stream.setClock(&clock);
     for (int i = 0; i < kOperations; ++i) {
       if (i == kOperationsBeforeClose)
@@ -242,7 +245,8 @@ TEST(OverlayStreamConcurrency, EveryCallMayRaceTheClose) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back(hammer, std::ref(*streams[static_cast<size_t>(t % 2)]),
-                         101u + static_cast<uint32_t>(t));
+                         101u + static_cast<uint32_t>(t),
+                         std::ref(*clocks[static_cast<size_t>(t)]));
   threads.emplace_back([&] {
     while (started.load() < 4)
       std::this_thread::yield();
