@@ -118,8 +118,12 @@ kestrel_tool_test(ErrorOutputUnwritable ARGS export ${ex}/styled.smi --format sr
                   STDERR_MATCH "^kestrel-sami: cannot write [^\n]*/no-such-dir/x\\.srt: No such file or directory\\.\n$")
 
 # -v switches the logging library on and shows the plug-in's own messages.
-kestrel_tool_test(VerboseShowsPluginMessages ARGS -v info ${data}/short.smi
-                  STDERR_MATCH "got subtitle -unknown- start: 250 duration: 10000 'Short\\.'")
+# The plug-in finds the logging library through its own run path; AddressSanitizer's dlopen
+# interceptor makes the lookup the runtime's instead, so this runs in builds without it.
+if(NOT KESTREL_SANITIZE MATCHES "address")
+  kestrel_tool_test(VerboseShowsPluginMessages ARGS -v info ${data}/short.smi
+                    STDERR_MATCH "got subtitle -unknown- start: 250 duration: 10000 'Short\\.'")
+endif()
 
 # Installed, the tool finds the plug-in beside itself.
 add_test(NAME ToolInstalledFindsPlugin
