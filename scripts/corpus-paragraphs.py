@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Every paragraph of visible text in a real SAMI file must reach the viewer.
 
-Usage: check_corpus.py TOOL CORPUS_DIR [--report]
+Usage: scripts/corpus-paragraphs.py TOOL CORPUS_DIR
 For each .smi/.sami file of CORPUS_DIR: the paragraphs inside timed SYNC blocks whose text,
 markup stripped and references decoded, is visible (not blank); and the subtitles the tool's
 JSON export delivers with a non-zero duration. A paragraph reaches the viewer when its text
