@@ -20,7 +20,26 @@ function(expect_host_plays host plugin)
   endif()
 endfunction()
 
-if(WAY STREQUAL "layout")
+if(WAY STREQUAL "tool")
+  # The installed tool finds the plug-in (and, with -v, the logging library) relative to
+  # itself, and plays every example.
+  execute_process(COMMAND ${clean_env} --unset=KESTREL_LOG "${PREFIX}/bin/kestrel-sami" -v info
+                          examples/styled.smi
+                  WORKING_DIRECTORY "${SOURCE_DIR}"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(READ "${EXPECTED}" expected)
+  if(NOT result EQUAL 0 OR NOT out STREQUAL expected OR NOT err MATCHES "got subtitle")
+    message(FATAL_ERROR "installed tool -v info: exit ${result}\n${out}${err}")
+  endif()
+  file(GLOB examples "${SOURCE_DIR}/examples/*.smi")
+  foreach(example ${examples})
+    execute_process(COMMAND ${clean_env} "${PREFIX}/bin/kestrel-sami" play "${example}"
+                    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT result EQUAL 0 OR NOT out MATCHES "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]")
+      message(FATAL_ERROR "installed tool cannot play ${example}: exit ${result}\n${out}${err}")
+    endif()
+  endforeach()
+elseif(WAY STREQUAL "layout")
   set(private "${LIBDIR}/kestrel")
   foreach(installed bin/kestrel-sami ${private}/plugins/libkestrel_sami.so
           ${private}/libKestrel_Logging.so ${private}/libKestrel_Logging.so.1

@@ -125,16 +125,7 @@ if(NOT KESTREL_SANITIZE MATCHES "address")
                     STDERR_MATCH "got subtitle -unknown- start: 250 duration: 10000 'Short\\.'")
 endif()
 
-# Installed, the tool finds the plug-in beside itself.
-if(NOT KESTREL_SANITIZE MATCHES "address") # it checks -v too; see above
-  add_test(NAME ToolInstalledFindsPlugin
-           COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
-                   -DPREFIX=${CMAKE_BINARY_DIR}/tool-install -DWORKDIR=${PROJECT_SOURCE_DIR}
-                   -DLIBDIR=${CMAKE_INSTALL_LIBDIR} -DBINDIR=${CMAKE_INSTALL_BINDIR}
-                   -DEXPECTED=${KESTREL_TOOL_EXPECTED}/InfoStyled.out
-                   -P ${CMAKE_CURRENT_LIST_DIR}/InstallTool.cmake)
-  set_tests_properties(ToolInstalledFindsPlugin PROPERTIES ENVIRONMENT "${KESTREL_TOOL_ENV}")
-endif()
+# The installed tool: tests/install/ (Install.tool).
 
 # ffmpeg reads the ASS and WebVTT exports back with every cue, for the examples and, when it is
 # there, the corpus of real files beside the project.
