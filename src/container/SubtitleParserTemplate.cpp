@@ -7,8 +7,8 @@
 #include "engine/Logger.h"
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
+#include "platform/PathEncoding.h"
 #include "plugin/SAMIContainer.h"
-#include "text/Utf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -170,7 +170,7 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::getSourceSize(ui
   if (size == nullptr)
     return kResultFailure;
   File file;
-  if (file.open(utf8ToWide(location_.toStdString())) != File::kOpened)
+  if (file.open(Platform::pathToWide(location_.view())) != File::kOpened)
     return kResultFailure;
   *size = file.size();
   return kResultOk;
