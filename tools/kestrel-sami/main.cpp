@@ -171,7 +171,9 @@ size_t utf16Units(std::string_view utf8) {
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
 
 std::string streamLabel(const StreamDescription& stream) {
-  std::string label = "#" + std::to_string(stream.id);
+  // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) about "#" + std::string.
+  std::string label = "#";
+  label += std::to_string(stream.id);
   if (!stream.name.empty()) {
     label += ' ';
     label += stream.name;
