@@ -84,20 +84,6 @@ public:
     return std::strcmp(a.text(), b.text()) < 0; // strcmp compares as unsigned char
   }
 
-  /// The left text followed by right; on the process-wide StandardAllocator<unsigned char>.
-  [[nodiscard]] BufferString concat(const char* right) const {
-    auto& bytes = StandardAllocator<unsigned char>::instance();
-    if (right == nullptr || *right == '\0')
-      return BufferString(*this, bytes);
-    return joined(text(), right, bytes);
-  }
-  [[nodiscard]] BufferString concat(const BufferString& right) const {
-    auto& bytes = StandardAllocator<unsigned char>::instance();
-    if (right.isEmpty())
-      return BufferString(*this, bytes);
-    return joined(text(), right.text(), bytes);
-  }
-
   /// Searches text for pattern ignoring ASCII case; returns the offset of the last byte of
   /// the first match, or -1. After a mismatch the search goes on with the next text byte,
   /// which is not compared again with the pattern's first byte.
@@ -128,21 +114,6 @@ private:
     buffer[count] = '\0';
     data = buffer;
     length = count;
-  }
-
-  static BufferString joined(const char* left, const char* right, StringAllocator& owner) {
-    const std::size_t a = std::strlen(left);
-    const std::size_t b = std::strlen(right);
-    BufferString result(owner);
-    if (a + b > INT32_MAX - 1)
-      throw std::bad_alloc();
-    char* buffer = owner.allocate(static_cast<uint32_t>(a + b + 1));
-    std::memcpy(buffer, left, a);
-    std::memcpy(buffer + a, right, b);
-    buffer[a + b] = '\0';
-    result.data = buffer;
-    result.length = static_cast<int32_t>(a + b);
-    return result;
   }
 };
 

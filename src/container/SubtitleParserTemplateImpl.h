@@ -9,7 +9,7 @@
 #include "container/SubtitleParserTemplate.h"
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Result.h"
-#include "platform/Utf.h"
+#include "platform/PathEncoding.h"
 
 #include <algorithm>
 #include <memory>
@@ -155,7 +155,7 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::getSourceSize(ui
     return kResultFailure;
   Guard guard(lock_); // open writes the location
   File file;
-  if (file.open(utf8ToWide(location_.toStdString())) != File::kOpened)
+  if (file.open(Platform::pathToWide(location_.view())) != File::kOpened)
     return kResultFailure;
   *size = file.size();
   return kResultOk;

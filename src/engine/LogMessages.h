@@ -22,6 +22,8 @@
   "Utilities", "Kestrel::ParserUtilities::readTextFile", 298, "Couldn't allocate %ld bytes\n"
 #define KESTREL_LOG_SHORT_READ \
   "Utilities", "Kestrel::ParserUtilities::readTextFile", 309, "Tried to read %ld bytes, got %ld\n"
+#define KESTREL_LOG_NO_TEXT \
+  "Utilities", "Kestrel::ParserUtilities::readTextFile", 316, "No text in %s: %s\n"
 // clang-format on
 
 /// Writes one message of the table above with its arguments, e.g.

@@ -19,8 +19,10 @@ public:
   ~ReadOnlyFile();
 
   /// Opens the file named by a UTF-16 path (up to its first U+0000), handed to the OS as
-  /// UTF-8. Invalid on failure, including a path that is not well-formed UTF-16.
-  static ReadOnlyFile open(const std::u16string& widePath);
+  /// UTF-8. Invalid on failure, including a path that is not well-formed UTF-16. When
+  /// osPath is given it receives the UTF-8 form the OS was handed (untouched when there is
+  /// none), for messages about the file.
+  static ReadOnlyFile open(const std::u16string& widePath, std::string* osPath = nullptr);
 
   enum class Origin { Start, Current, End };
 

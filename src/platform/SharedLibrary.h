@@ -3,7 +3,7 @@
 namespace Kestrel::Platform {
 
 /// A shared library loaded by name with the system's normal search. Move-only; closes the
-/// library on destruction unless keepLoaded() was called.
+/// library on destruction.
 class SharedLibrary {
 public:
   SharedLibrary() = default;
@@ -20,8 +20,6 @@ public:
   /// The address of name, or null when absent (or the library is not loaded).
   [[nodiscard]] void* symbol(const char* name) const;
   void close();
-  /// Leaves the library loaded for the rest of the process and forgets the handle.
-  void keepLoaded() { handle_ = nullptr; }
 
 private:
   void* handle_ = nullptr;

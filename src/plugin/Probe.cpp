@@ -3,6 +3,8 @@
 #include "plugin/SAMIContainer.h"
 #include "text/ParserUtilities.h"
 
+#include <string>
+
 namespace Kestrel {
 namespace {
 
@@ -19,7 +21,7 @@ uint8_t SAMIContainer::probe(SourceDescriptor* source, int32_t /*ignoredA*/, int
     return 0;
   if (source == nullptr || source->url == nullptr)
     return 0;
-  BufferString path;
+  std::u16string path; // handed to the OS layer in the form it takes
   if (pathFromUrl(*source->url, &path) != kResultOk)
     return 0;
   BufferString text;

@@ -53,7 +53,7 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
   if (location.empty() || !hasSubtitleExtension(location))
     return kResultFailure;
 
-  BufferString path;
+  std::u16string path; // handed to the OS layer in the form it takes
   if (pathFromUrl(*source->url, &path) != kResultOk)
     return kResultFailure;
   BufferString text;

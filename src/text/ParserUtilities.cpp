@@ -6,6 +6,7 @@
 #include "kestrel/Result.h"
 #include "platform/File.h"
 #include "platform/FileUrl.h"
+#include "platform/PathEncoding.h"
 #include "platform/Utf.h"
 #include "text/UCNVLibrary.h"
 
@@ -43,21 +44,6 @@ constexpr Signature kSignatures[] = {
 // clang-format on
 
 bool isUtf7FourthByte(char c) { return c == '\x38' || c == '\x39' || c == '\x2B' || c == '\x2F'; }
-
-/// The path in UTF-16 for the OS layer; empty when the path is not well-formed UTF-8, so
-/// that the open fails.
-std::u16string toWidePath(const BufferString& path) {
-  const char* text = path.text();
-  const std::size_t length = std::strlen(text);
-  std::u16string wide(length, u'\0'); // one unit per byte always suffices
-  const auto* source = reinterpret_cast<const uint8_t*>(text);
-  char16_t* target = wide.data();
-  if (convertUtf8ToUtf16Strict(&source, source + length, &target, wide.data() + length) !=
-      StrictResult::Ok)
-    return {};
-  wide.resize(static_cast<std::size_t>(target - wide.data()));
-  return wide;
-}
 
 /// The encoding by signature or settings: the converter name (empty: take the bytes as
 /// they are) and how many leading bytes the signature took.
@@ -112,32 +98,47 @@ int32_t detectSignature(const char* data, uint32_t size, BufferString* name) {
   return 0;
 }
 
-int32_t pathFromUrl(const BufferString& url, BufferString* path) {
+int32_t pathFromUrl(const BufferString& url, std::u16string* path) {
   if (path == nullptr)
     return kResultBadUrl;
   const std::u16string wideUrl = utf8ToWide(url.toStdString());
   char16_t buffer[Platform::kMaxPathUnits] = {};
   if (Platform::pathCreateFromUrl(wideUrl.c_str(), buffer, Platform::kMaxPathUnits) < 0)
     return kResultBadUrl;
-  const std::u16string widePath(buffer);
-  const std::string narrow = wideToUtf8(widePath);
-  if (narrow.empty() && !widePath.empty())
+  *path = buffer;
+  return kResultOk;
+}
+
+int32_t pathFromUrl(const BufferString& url, BufferString* path) {
+  if (path == nullptr)
+    return kResultBadUrl;
+  std::u16string widePath;
+  if (pathFromUrl(url, &widePath) != kResultOk)
+    return kResultBadUrl;
+  std::string narrow;
+  if (!Platform::pathToUtf8(widePath, narrow))
     return kResultBadUrl; // not UTF-16 we can encode: no usable path
   *path = BufferString(narrow.c_str());
   return kResultOk;
 }
 
 namespace ParserUtilities {
+namespace {
 
-bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* text,
-                  int32_t length) {
+/// readTextFile of a path in UTF-16; shownPath, when given, names the file in messages
+/// (otherwise the UTF-8 form the OS was handed does). The reason of a failure, or None.
+TextFileFailure readText(const std::u16string& widePath, const char* shownPath, ContainerHost* host,
+                         BufferString* text, int32_t length) {
+  using enum TextFileFailure;
   if (text == nullptr)
-    return false;
+    return NoOutput;
 
-  Platform::ReadOnlyFile file = Platform::ReadOnlyFile::open(toWidePath(path));
+  std::string osPath;
+  Platform::ReadOnlyFile file = Platform::ReadOnlyFile::open(widePath, &osPath);
+  const char* const name = shownPath != nullptr ? shownPath : osPath.c_str();
   if (!file.isOpen()) {
-    KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, path.text());
-    return false;
+    KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, name);
+    return OpenFailed;
   }
 
   // The buffer holds the bytes and one NUL, and its size must fit the signed 32-bit
@@ -156,7 +157,8 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   StringAllocator& owner = *text->allocator;
   const auto giveBack = [&owner](char* bytes) { owner.free(bytes); };
   std::unique_ptr<char, decltype(giveBack)> buffer(nullptr, giveBack);
-  if (wanted >= 0 && wanted < std::numeric_limits<int32_t>::max()) {
+  const bool fits = wanted >= 0 && wanted < std::numeric_limits<int32_t>::max();
+  if (fits) {
     try {
       buffer.reset(owner.allocate(static_cast<uint32_t>(wanted) + 1));
     } catch (const std::bad_alloc&) {
@@ -165,7 +167,7 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   }
   if (!buffer) {
     KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(wanted + 1));
-    return false;
+    return fits ? OutOfMemory : TooLarge;
   }
 
   const auto size = static_cast<uint32_t>(wanted);
@@ -175,7 +177,7 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   file.close();
   if (got != static_cast<int64_t>(size)) {
     KESTREL_LOG(KESTREL_LOG_SHORT_READ, static_cast<long>(size), static_cast<long>(got));
-    return false;
+    return ShortRead;
   }
 
   const Encoding encoding = chooseEncoding(host, data, size);
@@ -190,9 +192,13 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
       // The converter's buffers (4 UTF-16 units per byte) would not fit in 32 bits.
       const uint64_t bytes = (uint64_t{4} * remaining + 1) * sizeof(char16_t);
       KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(bytes));
-      return false;
+      return TooLargeToConvert;
     }
     converted = convertToUtf8(encoding.name.c_str(), start, remaining);
+    if (converted.empty() && remaining > 0) {
+      KESTREL_LOG(KESTREL_LOG_NO_TEXT, name, describe(NotDecoded));
+      return NotDecoded;
+    }
     utf8 = converted.c_str();
     if (encoding.dropsSignatureCharacter && converted.starts_with("\xEF\xBB\xBF"))
       utf8 += 3;
@@ -200,18 +206,22 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   }
 
   // At least one well-formed character, and at least one more byte after its lead.
-  if (utf8Length < 2)
-    return false;
+  if (utf8Length < 2) {
+    KESTREL_LOG(KESTREL_LOG_NO_TEXT, name, describe(TooShort));
+    return TooShort;
+  }
   const auto* first = reinterpret_cast<const uint8_t*>(utf8);
-  if (!isWellFormedUtf8Sequence(first, first + utf8Length - 1))
-    return false;
+  if (!isWellFormedUtf8Sequence(first, first + utf8Length - 1)) {
+    KESTREL_LOG(KESTREL_LOG_NO_TEXT, name, describe(NotWellFormed));
+    return NotWellFormed;
+  }
 
   // Bytes taken as they are already lie in the output's storage, NUL included.
   if (utf8 == data) {
     text->release();
     text->data = buffer.release(); // already ends in its NUL
     text->length = static_cast<int32_t>(utf8Length);
-    return true;
+    return None;
   }
 
   // Built on the output's own allocator and handed over without a second copy.
@@ -221,7 +231,53 @@ bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* t
   text->length = result.length;
   result.data = nullptr;
   result.length = 0;
-  return true;
+  return None;
+}
+
+bool report(TextFileFailure reason, TextFileFailure* failure) {
+  if (failure != nullptr)
+    *failure = reason;
+  return reason == TextFileFailure::None;
+}
+
+} // namespace
+
+const char* describe(TextFileFailure failure) {
+  switch (failure) {
+  case TextFileFailure::None:
+    return "none";
+  case TextFileFailure::NoOutput:
+    return "no output";
+  case TextFileFailure::OpenFailed:
+    return "not opened";
+  case TextFileFailure::TooLarge:
+    return "too large";
+  case TextFileFailure::OutOfMemory:
+    return "out of memory";
+  case TextFileFailure::ShortRead:
+    return "short read";
+  case TextFileFailure::TooLargeToConvert:
+    return "too large to convert";
+  case TextFileFailure::NotDecoded:
+    return "not decoded";
+  case TextFileFailure::TooShort:
+    return "too short";
+  case TextFileFailure::NotWellFormed:
+    return "not well-formed";
+  }
+  return "unknown";
+}
+
+bool readTextFile(const std::u16string& path, ContainerHost* host, BufferString* text,
+                  int32_t length, TextFileFailure* failure) {
+  return report(readText(path, nullptr, host, text, length), failure);
+}
+
+bool readTextFile(const BufferString& path, ContainerHost* host, BufferString* text, int32_t length,
+                  TextFileFailure* failure) {
+  // A path that is not well-formed UTF-8 names no file: it fails to open, under its bytes.
+  return report(readText(Platform::pathToWide(path.view()), path.text(), host, text, length),
+                failure);
 }
 
 } // namespace ParserUtilities

@@ -92,27 +92,6 @@ TEST(BufferString, AssignmentAndCopiesKeepTheirOwnAllocator) {
   EXPECT_EQ(self.view(), "same");
 }
 
-TEST(BufferString, ConcatenationIsOnTheByteAllocator) {
-  auto& bytes = StandardAllocator<unsigned char>::instance();
-  const BufferString left("file:");
-  const struct {
-    BufferString result;
-    const char* text;
-  } cases[] = {{left.concat("///a"), "file:///a"},
-               {left.concat(static_cast<const char*>(nullptr)), "file:"},
-               {left.concat(""), "file:"},
-               {left.concat(BufferString("//x")), "file://x"},
-               {left.concat(BufferString()), "file:"},
-               {BufferString().concat("tail"), "tail"},
-               {BufferString().concat(BufferString()), ""}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(c.result.view(), c.text);
-    EXPECT_EQ(c.result.length, static_cast<int32_t>(std::strlen(c.text)));
-    EXPECT_EQ(c.result.allocator, &bytes);
-  }
-}
-
 TEST(BufferString, FindIgnoringCaseReturnsTheLastByteOfTheMatch) {
   const struct {
     const char* text;

@@ -276,6 +276,44 @@ TEST_F(TextFileReading, SizesBeyondThirtyTwoBitsFailBeforeAnyAllocation) {
   EXPECT_EQ(readPath(small, -2), std::nullopt);
 }
 
+TEST_F(TextFileReading, EachFailureHasItsReason) {
+  using enum ParserUtilities::TextFileFailure;
+  const std::string small = dir_.write("small.smi", "<SAMI>");
+  const struct {
+    const char* name;
+    std::string path;
+    int32_t length;
+    const char* codePage;
+    ParserUtilities::TextFileFailure reason;
+  } cases[] = {
+      {"read", small, -1, nullptr, None},
+      {"missing", dir_.path() + "/missing.smi", -1, nullptr, OpenFailed},
+      {"directory", dir_.path(), -1, nullptr, OpenFailed},
+      {"path not UTF-8", dir_.path() + "/caf\xE9.smi", -1, nullptr, OpenFailed},
+      {"length beyond 32 bits", small, INT32_MAX, nullptr, TooLarge},
+      {"negative length", small, -2, nullptr, TooLarge},
+      {"short read", small, 1024, nullptr, ShortRead},
+      {"unknown code page", small, -1, "no-such-code-page", NotDecoded},
+      {"one byte", dir_.write("a.smi", "a"), -1, nullptr, TooShort},
+      {"bad first byte", dir_.write("b.smi", "\xFF<SAMI>"), -1, nullptr, NotWellFormed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host_.codePageName =
+        c.codePage != nullptr ? std::optional<std::string>(c.codePage) : std::nullopt;
+    BufferString text;
+    auto reason = NoOutput;
+    EXPECT_EQ(ParserUtilities::readTextFile(BufferString(c.path.c_str()), &host_, &text, c.length,
+                                            &reason),
+              c.reason == None);
+    EXPECT_EQ(reason, c.reason);
+  }
+  auto reason = None;
+  EXPECT_FALSE(
+      ParserUtilities::readTextFile(BufferString(small.c_str()), &host_, nullptr, -1, &reason));
+  EXPECT_EQ(reason, NoOutput);
+}
+
 TEST_F(TextFileReading, NoOutputNoHost) {
   const std::string path = dir_.write("a.smi", "<SAMI>");
   EXPECT_FALSE(ParserUtilities::readTextFile(BufferString(path.c_str()), &host_, nullptr, -1));

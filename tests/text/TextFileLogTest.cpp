@@ -62,8 +62,17 @@ TEST_F(TextFileLog, OversizedFileIsRefusedWithItsBufferSize) {
                                       kFunction + "298|Couldn't allocate 2147483648 bytes\\n"}));
 }
 
-TEST_F(TextFileLog, RejectedTextIsSilent) {
-  EXPECT_FALSE(read(dir_.write("a.smi", "\xFF\xFE"), -1));
-  EXPECT_FALSE(read(dir_.write("b.smi", ""), -1));
-  EXPECT_TRUE(KestrelTest::recordedLog().empty());
+TEST_F(TextFileLog, RejectedTextNamesItsReason) {
+  const std::string unsignedBytes = dir_.write("a.smi", "\xFF\xFE");
+  const std::string empty = dir_.write("b.smi", "");
+  const std::string oneByte = dir_.write("c.smi", "a");
+  const std::string badLead = dir_.write("d.smi", "\xFF<SAMI>");
+  for (const std::string& path : {unsignedBytes, empty, oneByte, badLead})
+    EXPECT_FALSE(read(path, -1));
+  EXPECT_EQ(KestrelTest::recordedLog(),
+            (std::vector<std::string>{
+                kFunction + "316|No text in " + unsignedBytes + ": not well-formed\\n",
+                kFunction + "316|No text in " + empty + ": too short\\n",
+                kFunction + "316|No text in " + oneByte + ": too short\\n",
+                kFunction + "316|No text in " + badLead + ": not well-formed\\n"}));
 }

@@ -27,6 +27,7 @@ add_executable(kestrel_text_noicu_tests
   ${PROJECT_SOURCE_DIR}/src/engine/Settings.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/posix/File.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/posix/FileUrl.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/posix/PathEncoding.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/posix/SharedLibrary.cpp)
 target_include_directories(kestrel_text_noicu_tests PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}/..)

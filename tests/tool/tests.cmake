@@ -107,6 +107,12 @@ file(WRITE ${KESTREL_TOOL_OUT}/nested-styles.smi
      "</HEAD><BODY>${spans}${blocks}</BODY></SAMI>\n")
 kestrel_tool_test(ErrorStylesMultiplied ARGS info ${KESTREL_TOOL_OUT}/nested-styles.smi EXIT 65
                   STDERR_MATCH "^kestrel-sami: the container refused [^\n]*/nested-styles\\.smi: its subtitles would take more than sixteen times its size \\(style markup repeated by deeply nested elements\\), or more memory than there is\\.\n$")
+# The reason the container gives, not a guess: checked by the tool for text taken as it is,
+# and read from the container's own message once decoded.
+kestrel_tool_test(ErrorOneByteFile ARGS info ${data}/one-byte.smi EXIT 65
+                  STDERR_MATCH "^kestrel-sami: [^\n]*/one-byte\\.smi holds too little text for the container: it needs at least one character and one more byte\\.\n$")
+kestrel_tool_test(ErrorOneCharacterOfUtf16 ARGS info ${data}/utf16-one-character.smi EXIT 65
+                  STDERR_MATCH "^kestrel-sami: [^\n]*/utf16-one-character\\.smi holds too little text for the container: it needs at least one character and one more byte\\.\n$")
 kestrel_tool_test(ErrorBadOption ARGS play ${ex}/styled.smi --speed 2 EXIT 64)
 kestrel_tool_test(ErrorSeveralStreamsToTerminal ARGS export ${ex}/two-languages.smi
                   --format vtt EXIT 64)

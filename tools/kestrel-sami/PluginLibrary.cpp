@@ -64,27 +64,31 @@ bool PluginLibrary::load(const std::string& path, bool verbose) {
     return false;
   }
   if (verbose) {
-    // The plug-in asks for the logging library by name once, on its first message; loading it
-    // here with RTLD_GLOBAL makes that lookup find this copy, switched on for stderr.
     const char* current = std::getenv("KESTREL_LOG");
     if (current == nullptr || *current == '\0')
       setenv("KESTREL_LOG", "stderr", 1);
-    // Installed, the logging library sits in the directory above the plug-ins; built, beside
-    // the plug-in.
-    const auto pluginDir = std::filesystem::path(path).parent_path();
-    const auto logging = pluginDir / Kestrel::kLoggingLibraryName;
-    const auto installedLogging = pluginDir.parent_path() / Kestrel::kLoggingLibraryName;
-    if (dlopen(logging.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr &&
-        dlopen(installedLogging.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr &&
-        dlopen(Kestrel::kLoggingLibraryName, RTLD_NOW | RTLD_GLOBAL) == nullptr) {
-      error_ = "-v needs the logging library " + std::string(Kestrel::kLoggingLibraryName) +
-               " beside the plug-in (" + logging.string() + "), and it is not there.";
-      return false;
-    }
   } else {
-    // Quiet unless asked: a logging library found on the system path stays switched off.
+    // Quiet unless asked: the library's messages are only watched.
     unsetenv("KESTREL_LOG");
   }
+  // The plug-in asks for the logging library by name once, on its first message; loading it
+  // here with RTLD_GLOBAL makes that lookup find this copy. Built, it sits beside the plug-in;
+  // installed, in the directory above the plug-ins.
+  const auto pluginDir = std::filesystem::path(path).parent_path();
+  const auto logging = pluginDir / Kestrel::kLoggingLibraryName;
+  const auto installedLogging = pluginDir.parent_path() / Kestrel::kLoggingLibraryName;
+  void* loggingHandle = dlopen(logging.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (loggingHandle == nullptr)
+    loggingHandle = dlopen(installedLogging.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (loggingHandle == nullptr)
+    loggingHandle = dlopen(Kestrel::kLoggingLibraryName, RTLD_NOW | RTLD_GLOBAL);
+  if (loggingHandle == nullptr && verbose) {
+    error_ = "-v needs the logging library " + std::string(Kestrel::kLoggingLibraryName) +
+             " beside the plug-in (" + logging.string() + "), and it is not there.";
+    return false;
+  }
+  if (loggingHandle != nullptr) // another engine's library may not offer watching
+    logObserve_ = reinterpret_cast<LogObserveFn>(dlsym(loggingHandle, kLogObserveName));
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kestrel/Plugin.h"
+#include "logging/LogObserver.h"
 
 #include <string>
 
@@ -13,12 +14,15 @@ class PluginLibrary {
 public:
   using GetPluginFn = int32_t (*)(Kestrel::PluginHost*, Kestrel::Plugin**);
 
-  /// Loads the library at path. With verbose set, the logging library beside it is loaded
-  /// first and switched on for this process, so the plug-in's own lookup by name finds it.
+  /// Loads the library at path. The logging library beside it (or found by name) is loaded
+  /// first, so that the plug-in's own lookup by name finds it, and its messages can be
+  /// watched; with verbose set it is also switched on for standard error, and must be there.
   /// On failure, error() says why in one sentence.
   [[nodiscard]] bool load(const std::string& path, bool verbose);
 
   [[nodiscard]] GetPluginFn getPlugin() const { return getPlugin_; }
+  /// How to watch the plug-in's messages; null when no logging library of ours is loaded.
+  [[nodiscard]] LogObserveFn logObserve() const { return logObserve_; }
   [[nodiscard]] const std::string& error() const { return error_; }
 
   /// Where the plug-in sits relative to this program: beside it as installed, or as built.
@@ -30,6 +34,7 @@ public:
 
 private:
   GetPluginFn getPlugin_ = nullptr;
+  LogObserveFn logObserve_ = nullptr;
   std::string error_;
 };
 

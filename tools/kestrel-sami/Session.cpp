@@ -96,8 +96,11 @@ const StreamDescription* Session::find(uint64_t id) const {
 Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue) {
   Kestrel::MediaChunk* chunk = nullptr;
   const int32_t result = stream->readStream(&chunk);
-  if (chunk == nullptr)
-    return result == Kestrel::kResultOk ? ReadResult::Ended : ReadResult::NotYet;
+  if (chunk == nullptr) {
+    if (result == Kestrel::kResultOk)
+      return ReadResult::Ended;
+    return result == Kestrel::kResultNotYet ? ReadResult::NotYet : ReadResult::Failed;
+  }
   const int32_t length = std::clamp(chunk->used, 0, std::max(chunk->size, 0));
   const char* data = chunk->lockData();
   cue.markup.assign(data != nullptr ? data : "", data != nullptr ? length : 0);
@@ -108,7 +111,7 @@ Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue)
   return ReadResult::Delivered;
 }
 
-std::vector<Cue> Session::readAll(const StreamDescription& description, bool& unreachable) {
+std::vector<Cue> Session::readAll(const StreamDescription& description, ReadShortfall& shortfall) {
   Kestrel::StreamInterface* stream = description.stream;
   std::vector<Cue> cues;
   stream->setClock(&clock_);
@@ -121,7 +124,11 @@ std::vector<Cue> Session::readAll(const StreamDescription& description, bool& un
     if (result == ReadResult::Ended)
       break;
     if (result == ReadResult::NotYet) {
-      unreachable = true;
+      shortfall.unreachable = true;
+      break;
+    }
+    if (result == ReadResult::Failed) {
+      shortfall.failed = true;
       break;
     }
     cues.push_back(std::move(cue));
@@ -129,17 +136,18 @@ std::vector<Cue> Session::readAll(const StreamDescription& description, bool& un
   return cues;
 }
 
-bool Session::play(const std::vector<const StreamDescription*>& streams, uint32_t from,
-                   bool fromGiven, int32_t rate, const std::function<void(int32_t clockTime)>& wait,
-                   const std::function<void(const DeliveredSample&)>& deliver) {
+ReadShortfall Session::play(const std::vector<const StreamDescription*>& streams, uint32_t from,
+                            bool fromGiven, int32_t rate,
+                            const std::function<void(int32_t clockTime)>& wait,
+                            const std::function<void(const DeliveredSample&)>& deliver) {
   const bool forward = rate > 0;
   // The engine knows when the next subtitle is due only by reading; the tool reads ahead once
   // to learn the start times, so that its clock can jump from one to the next.
-  bool unreachable = false;
+  ReadShortfall ahead;
   std::vector<int32_t> times;
   uint64_t lastEnd = 0;
   for (const auto* stream : streams) {
-    for (const auto& cue : readAll(*stream, unreachable)) {
+    for (const auto& cue : readAll(*stream, ahead)) {
       times.push_back(
           static_cast<int32_t>(std::clamp<int64_t>(int64_t{cue.start} - 500, 0, kLatestClock)));
       lastEnd = std::max(lastEnd, uint64_t{cue.start} + cue.duration);
@@ -165,6 +173,7 @@ bool Session::play(const std::vector<const StreamDescription*>& streams, uint32_
   }
   std::vector<bool> ended(streams.size(), false);
   size_t endedCount = 0;
+  ReadShortfall shortfall;
   for (const int32_t time : times) {
     if (endedCount == streams.size())
       break;
@@ -176,7 +185,9 @@ bool Session::play(const std::vector<const StreamDescription*>& streams, uint32_
         const auto result = readOne(streams[i]->stream, sample.cue);
         if (result == ReadResult::NotYet)
           break;
-        if (result == ReadResult::Ended) {
+        if (result == ReadResult::Failed)
+          shortfall.failed = true; // the stream stops here
+        if (result == ReadResult::Ended || result == ReadResult::Failed) {
           ended[i] = true;
           ++endedCount;
           break;
@@ -185,7 +196,10 @@ bool Session::play(const std::vector<const StreamDescription*>& streams, uint32_
       }
     }
   }
-  return endedCount == streams.size();
+  shortfall.failed = shortfall.failed || ahead.failed;
+  // Subtitles left unread after a failed read-ahead are the failure's, not the clock's.
+  shortfall.unreachable = endedCount != streams.size() && !ahead.failed;
+  return shortfall;
 }
 
 void Session::close() {

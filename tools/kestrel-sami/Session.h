@@ -27,6 +27,13 @@ struct DeliveredSample {
   Cue cue;
 };
 
+/// Why reading a stream stopped before its end: samples remain that start later than any
+/// clock time, or a read failed (the container ran out of memory).
+struct ReadShortfall {
+  bool unreachable = false;
+  bool failed = false;
+};
+
 /// One container driven the way the engine drives it: created through _getPlugin, asked for
 /// its container interface, attached, then probed or opened; the program is selected, the
 /// streams are read against a clock, and everything is given back in order at the end.
@@ -52,16 +59,17 @@ public:
   [[nodiscard]] const StreamDescription* find(uint64_t id) const;
 
   /// Every sample of a stream from its start, read with the clock at the latest time it can
-  /// show. unreachable is set when samples remain that start later than any clock time.
-  std::vector<Cue> readAll(const StreamDescription& stream, bool& unreachable);
+  /// show. shortfall says why samples remain, if any do.
+  std::vector<Cue> readAll(const StreamDescription& stream, ReadShortfall& shortfall);
 
   /// Plays streams from a clock time at a rate (thousandths; negative plays backwards).
   /// Before each clock step, wait(clockTime) may pace the clock; deliver receives every
-  /// sample in the order the engine gets them. Returns false when some subtitles start later
-  /// than any clock time and could not be played.
-  bool play(const std::vector<const StreamDescription*>& streams, uint32_t from, bool fromGiven,
-            int32_t rate, const std::function<void(int32_t clockTime)>& wait,
-            const std::function<void(const DeliveredSample&)>& deliver);
+  /// sample in the order the engine gets them. Returns why some subtitles could not be
+  /// played, if any could not.
+  ReadShortfall play(const std::vector<const StreamDescription*>& streams, uint32_t from,
+                     bool fromGiven, int32_t rate,
+                     const std::function<void(int32_t clockTime)>& wait,
+                     const std::function<void(const DeliveredSample&)>& deliver);
 
   /// Closes the program, deletes the streams and releases the container (also done by the
   /// destructor).
@@ -70,7 +78,7 @@ public:
   [[nodiscard]] const std::string& error() const { return error_; }
 
 private:
-  enum class ReadResult { Delivered, NotYet, Ended };
+  enum class ReadResult { Delivered, NotYet, Ended, Failed };
   ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
 
   ToolPluginHost pluginHost_;

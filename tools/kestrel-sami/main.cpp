@@ -3,6 +3,7 @@
 #include "Host.h"
 #include "Options.h"
 #include "PluginLibrary.h"
+#include "ReaderLog.h"
 #include "Session.h"
 #include "SubtitleText.h"
 #include "TextEncoding.h"
@@ -238,7 +239,11 @@ public:
     if (!readFile(options_.file, bytes_, error_))
       return fail(kExitNoInput, error_);
     const std::string url = fileUrl(options_.file);
-    if (utf16Units(absolutePath(options_.file)) > kMaxPathUnits)
+    const std::string absolute = absolutePath(options_.file);
+    if (!isWellFormedUtf8(absolute))
+      return fail(kExitData,
+                  "the container cannot open " + options_.file + ": its full path is not UTF-8.");
+    if (utf16Units(absolute) > kMaxPathUnits)
       return fail(kExitData, "the container cannot open " + options_.file +
                                  ": its full path is longer than 259 characters.");
     encoding_ = chooseEncoding(options_, options_.file, bytes_);
@@ -252,8 +257,8 @@ public:
       return fail(kExitUnavailable, session.error());
 
     if (options_.command == Command::Probe)
-      return probe(session, url);
-    if (const int code = open(session, url); code != 0)
+      return probe(session, url, library.logObserve());
+    if (const int code = open(session, url, library.logObserve()); code != 0)
       return code;
     switch (options_.command) {
     case Command::Info:
@@ -268,9 +273,13 @@ public:
   }
 
 private:
-  int probe(Session& session, const std::string& url) {
+  int probe(Session& session, const std::string& url, LogObserveFn observe) {
     std::vector<Kestrel::StreamFormat> formats;
+    ReaderLog reader(observe);
     const uint8_t result = session.probe(url, formats);
+    const std::string readerSays =
+        reader.last() ? readerFailureSentence(*reader.last(), options_.file, encoding_.description)
+                      : std::string();
     if (!formats.empty()) {
       const auto& f = formats.front();
       const std::string code(f.code.bytes, strnlen(f.code.bytes, sizeof f.code.bytes));
@@ -284,29 +293,20 @@ private:
     else if (bytes_.size() < 1024)
       std::cout << " (the container reads the first 1024 bytes, and the file has only "
                 << bytes_.size() << ")";
+    else if (!readerSays.empty())
+      std::cout << ": " << readerSays;
+    else if (!reader.watching())
+      std::cout << " (no <SAMI> in its first 1024 bytes, or they could not be read)";
     else
       std::cout << " (no <SAMI> in its first 1024 bytes)";
     std::cout << '\n';
     return kExitNotRecognised;
   }
 
-  int open(Session& session, const std::string& url) {
-    if (session.open(url) != Kestrel::kResultOk) {
-      if (!containerAcceptsName(url))
-        return fail(kExitData, "the container refuses the name " + options_.file +
-                                   ": it accepts only names ending in lower-case \".smi\" or "
-                                   "\".sami\".");
-      if (bytes_.empty())
-        return fail(kExitData, options_.file + " is empty.");
-      if (encoding_.wellFormedUtf8)
-        return fail(kExitData, "the container refused " + options_.file +
-                                   ": its subtitles would take more than sixteen times its "
-                                   "size (style markup repeated by deeply nested elements), "
-                                   "or more memory than there is.");
-      return fail(kExitData, "the text of " + options_.file + " does not decode as " +
-                                 encoding_.description +
-                                 "; name its code page with --code-page NAME.");
-    }
+  int open(Session& session, const std::string& url, LogObserveFn observe) {
+    ReaderLog reader(observe);
+    if (session.open(url) != Kestrel::kResultOk)
+      return refused(url, reader);
     if (session.streams().empty()) {
       if (!containsSamiMarker(bytes_))
         return fail(kExitData, options_.file + " is not a SAMI document: it has no <SAMI> "
@@ -314,6 +314,35 @@ private:
       std::cerr << "kestrel-sami: " << options_.file << " holds no subtitles.\n";
     }
     return 0;
+  }
+
+  /// Why the container refused to open the file, from what the tool checked itself and what
+  /// the container's file reader said.
+  int refused(const std::string& url, const ReaderLog& reader) {
+    if (!containerAcceptsName(url))
+      return fail(kExitData, "the container refuses the name " + options_.file +
+                                 ": it accepts only names ending in lower-case \".smi\" or "
+                                 "\".sami\".");
+    if (bytes_.empty())
+      return fail(kExitData, options_.file + " is empty.");
+    // Text taken as it is must hold one character and one more byte.
+    if (encoding_.wellFormedUtf8 && bytes_.size() < 2)
+      return fail(kExitData, options_.file + " holds too little text for the container: it "
+                                             "needs at least one character and one more byte.");
+    if (reader.last()) {
+      const std::string sentence =
+          readerFailureSentence(*reader.last(), options_.file, encoding_.description);
+      if (!sentence.empty())
+        return fail(kExitData, sentence);
+    }
+    if (reader.watching() && !reader.last())
+      // The text was read; only the scan's bound or memory can refuse it now.
+      return fail(kExitData, "the container refused " + options_.file +
+                                 ": its subtitles would take more than sixteen times its "
+                                 "size (style markup repeated by deeply nested elements), "
+                                 "or more memory than there is.");
+    return fail(kExitData, "the container refused " + options_.file +
+                               " (the logging library that would say why is not loaded).");
   }
 
   /// The streams the user asked for: one by --stream or --lang, otherwise all of them.
@@ -339,10 +368,14 @@ private:
     return true;
   }
 
-  void reportUnreachable(const StreamDescription& stream) {
-    std::cerr << "kestrel-sami: stream " << stream.id
-              << " has subtitles that start later than any media clock time ("
-              << formatTime(INT32_MAX) << "); they were left out.\n";
+  void reportShortfall(const StreamDescription& stream, const ReadShortfall& shortfall) {
+    if (shortfall.unreachable)
+      std::cerr << "kestrel-sami: stream " << stream.id
+                << " has subtitles that start later than any media clock time ("
+                << formatTime(INT32_MAX) << "); they were left out.\n";
+    if (shortfall.failed)
+      std::cerr << "kestrel-sami: the container ran out of memory reading stream " << stream.id
+                << "; the rest of its subtitles were left out.\n";
   }
 
   int info(Session& session) {
@@ -352,10 +385,9 @@ private:
     std::vector<Row> rows{
         {{"id", "name", "language", "region", "subtitles", "first start", "last end"}}};
     for (const auto& stream : session.streams()) {
-      bool unreachable = false;
-      const auto cues = session.readAll(stream, unreachable);
-      if (unreachable)
-        reportUnreachable(stream);
+      ReadShortfall shortfall;
+      const auto cues = session.readAll(stream, shortfall);
+      reportShortfall(stream, shortfall);
       uint64_t lastEnd = 0;
       for (const auto& cue : cues)
         lastEnd = std::max(lastEnd, uint64_t{cue.start} + cue.duration);
@@ -425,11 +457,14 @@ private:
                 << std::to_string(1000 + sample.cue.duration % 1000).substr(1) << "s "
                 << streamLabel(*sample.stream) << ": " << oneLine(sample.cue.markup) << '\n';
     };
-    const bool complete =
+    const ReadShortfall shortfall =
         session.play(streams, options_.fromMs, options_.fromGiven, options_.rate, wait, deliver);
-    if (!complete)
+    if (shortfall.unreachable)
       std::cerr << "kestrel-sami: some subtitles start later than any media clock time ("
                 << formatTime(INT32_MAX) << ") and were not played.\n";
+    if (shortfall.failed)
+      std::cerr << "kestrel-sami: the container ran out of memory reading; some subtitles were "
+                   "not played.\n";
     std::cout << "end: " << count << " subtitle" << (count == 1 ? "" : "s") << " played\n";
     return 0;
   }
@@ -443,13 +478,12 @@ private:
                                  *options_.language + "\".");
     std::vector<StreamCues> exported;
     for (const auto* stream : streams) {
-      bool unreachable = false;
+      ReadShortfall shortfall;
       StreamCues cues{
           stream->id, stream->name, stream->language, stream->region, session.selected() == stream,
           {}};
-      cues.cues = session.readAll(*stream, unreachable);
-      if (unreachable)
-        reportUnreachable(*stream);
+      cues.cues = session.readAll(*stream, shortfall);
+      reportShortfall(*stream, shortfall);
       for (auto& cue : cues.cues)
         cue.markup = repairUtf8(cue.markup);
       exported.push_back(std::move(cues));

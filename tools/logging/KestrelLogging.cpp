@@ -5,8 +5,13 @@
 // KestrelLog_close switches logging off.
 //
 // Each message becomes one line: "<category> <function>:<line>: <text>", a newline added
-// when the text does not end with one.
+// when the text does not end with one. A program that loads the library itself may also
+// watch the messages (LogObserver.h).
+//
+// No entry point throws into its caller: a message that can't be formatted for want of
+// memory is dropped.
 
+#include "LogObserver.h"
 #include "kestrel/Logging.h"
 
 #include <atomic>
@@ -51,11 +56,18 @@ public:
     closeLocked();
   }
 
-  [[nodiscard]] bool isEnabled() const { return enabled_.load(); }
+  [[nodiscard]] bool isEnabled() const { return enabled_.load() || observed_.load(); }
+
+  void observe(KestrelLogObserverFn observer, void* context) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    observer_ = observer;
+    context_ = context;
+    observed_.store(observer != nullptr);
+  }
 
   void write(const char* category, const char* function, int32_t line, const char* format,
              va_list args) {
-    if (!enabled_.load() || format == nullptr)
+    if (!isEnabled() || format == nullptr)
       return;
     va_list measure;
     va_copy(measure, args);
@@ -68,6 +80,8 @@ public:
     const bool endsLine = needed > 0 && text[static_cast<std::size_t>(needed) - 1] == '\n';
 
     std::lock_guard<std::mutex> guard(mutex_);
+    if (observer_ != nullptr)
+      observer_(context_, category, function, line, text.data());
     if (out_ == nullptr)
       return;
     std::fprintf(out_, "%s %s:%d: %s%s", category != nullptr ? category : "-",
@@ -89,21 +103,51 @@ private:
 
   std::mutex mutex_;
   std::atomic<bool> enabled_{false};
+  std::atomic<bool> observed_{false};
+  KestrelLogObserverFn observer_ = nullptr;
+  void* context_ = nullptr;
   FILE* out_ = nullptr;
   bool ownsFile_ = false;
 };
 
 } // namespace
 
-KESTREL_EXPORT void KestrelLog_configure(void) { Destination::instance().configure(); }
+// Each entry point catches everything: out of memory (the message, or the destination
+// object, can't be had) or a lock that can't be taken, the call does nothing.
 
-KESTREL_EXPORT void KestrelLog_close(void) { Destination::instance().close(); }
+KESTREL_EXPORT void KestrelLog_configure(void) {
+  try {
+    Destination::instance().configure();
+  } catch (...) {
+  }
+}
+
+KESTREL_EXPORT void KestrelLog_close(void) {
+  try {
+    Destination::instance().close();
+  } catch (...) {
+  }
+}
 
 KESTREL_EXPORT uint8_t KestrelLog_isEnabled(void) {
-  return Destination::instance().isEnabled() ? 1 : 0;
+  try {
+    return Destination::instance().isEnabled() ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
 }
 
 KESTREL_EXPORT void KestrelLog_write(const char* category, const char* function, int32_t line,
                                      const char* format, va_list args) {
-  Destination::instance().write(category, function, line, format, args);
+  try {
+    Destination::instance().write(category, function, line, format, args);
+  } catch (...) {
+  }
+}
+
+KESTREL_EXPORT void KestrelLog_observe(KestrelLogObserverFn observer, void* context) {
+  try {
+    Destination::instance().observe(observer, context);
+  } catch (...) {
+  }
 }

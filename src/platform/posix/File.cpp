@@ -1,6 +1,6 @@
 #include "platform/File.h"
 
-#include "platform/Utf.h"
+#include "platform/PathEncoding.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,10 +22,13 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 
 ReadOnlyFile::~ReadOnlyFile() { close(); }
 
-ReadOnlyFile ReadOnlyFile::open(const std::u16string& widePath) {
+ReadOnlyFile ReadOnlyFile::open(const std::u16string& widePath, std::string* osPath) {
   ReadOnlyFile file;
-  const std::u16string terminated(widePath.c_str()); // the OS sees a zero-terminated path
-  const std::string path = wideToUtf8(terminated);
+  std::string path; // the OS sees the path up to its first NUL
+  if (!pathToUtf8(widePath, path))
+    return file;
+  if (osPath != nullptr)
+    *osPath = path;
   if (path.empty())
     return file;
   // O_NONBLOCK keeps a FIFO without a writer from stalling the engine's thread here; it
