@@ -109,6 +109,8 @@ def main():
                 continue
             if (path.parent / name).exists() and not name.startswith(("kestrel/",)):
                 target = folder_of((path.parent / name).resolve().relative_to(root.resolve()))
+            elif path.parts[len(root.parts)] == "tools" and (root / "tools" / name).exists():
+                target = folder_of(pathlib.Path("tools") / name)  # the tools include each other from tools/
             else:
                 first = name.split("/", 1)[0]
                 target = first if first in arrows else None
