@@ -2,6 +2,7 @@
 #include "container/ContainerFixture.h"
 
 #include <gtest/gtest.h>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -100,4 +101,31 @@ TEST(AllocationFailure, ReadFailsAndTheSubtitleStaysNext) {
   EXPECT_EQ(std::string(r.sample->data, static_cast<size_t>(r.sample->size)), "s1000");
   EXPECT_EQ(streams[0]->readPosition(), 1);
   streams[0]->setClock(nullptr);
+}
+
+TEST(AllocationFailure, RepeatedIdentifierKeepsTheStoredTrackWhenMemoryRunsOut) {
+  // An engine that hands out one identifier twice: the second track replaces the first only
+  // once everything it needs is had; until then the first stays whole and readable.
+  long n = 0;
+  for (;; ++n) {
+    TestContainerHost host;
+    host.recordQueries = false;
+    host.repeatIdentifiers = true;
+    ContainerPtr container = makeContainer(&host);
+    ASSERT_TRUE(addTrack(*container, {{1000, 2000}}, "", "", "first"));
+    bool stored = false;
+    AllocTest::failAfter(n);
+    try {
+      stored = addTrack(*container, {{5000, 1000}}, "", "", "second");
+    } catch (const std::bad_alloc&) {
+      stored = false; // the container's callers turn this into a failed open
+    }
+    const bool failed = AllocTest::disarm();
+    std::vector<std::string> seen = describe(*container, host);
+    ASSERT_FALSE(seen.empty()) << n;
+    EXPECT_EQ(seen.back(), stored ? "second/: s5000" : "first/: s1000") << n;
+    if (!failed)
+      break;
+  }
+  EXPECT_GT(n, 2); // the copies of name, language and region, the stream, the map's node
 }
