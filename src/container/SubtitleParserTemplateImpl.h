@@ -116,7 +116,11 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::selectProgram(ui
     const std::string altLang = languageCounterpart(lang);
     for (const auto& [id, track] : tracks_) {
       const OverlayStream* stream = track.stream;
-      const std::string_view streamLanguage = stream->languageCode().view();
+      std::string_view streamLanguage = stream->languageCode().view();
+      // Korean files often write "kr-KR": "kr" is Kanuri, which is not spoken in Korea, so
+      // with that region it is read as Korean. The stream's tags stay as written.
+      if (streamLanguage == "kr" && stream->regionCode().view() == "KR")
+        streamLanguage = "ko";
       if (streamLanguage != lang && streamLanguage != altLang)
         continue;
       // The last stream matching language and region wins; failing that, the first one

@@ -32,6 +32,7 @@ struct ChunkRelease { // a chunk not yet filed goes back to its allocator
 DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
     : allocator_(allocator), entityIndex_(EntityIndex::standard()) {
   unknownTrack_ = &keys_.find(kUnknownTrack);
+  fontKey_ = &keys_.find("font");
 }
 
 DocumentScan::~DocumentScan() {
@@ -60,7 +61,7 @@ void DocumentScan::scan(char* text) {
   char* p = text;
   char* const end = text + std::strlen(text);
   while (p < end && !exhausted_) {
-    if (*p == '<' && inlineMarkupAt(p, end).length == 0) {
+    if (*p == '<' && !isInlineHere(inlineMarkupAt(p, end), 0, fontElementOpen())) {
       char* const item = p + 1;
       if (item == end)
         break; // a '<' as the last byte is dropped
@@ -83,10 +84,11 @@ void DocumentScan::scan(char* text) {
     }
 
     // A text run, up to the next '<' that is not inline markup.
-    const TextRun run = readTextRun(p, end);
+    const TextRun run = readTextRun(p, end, fontElementOpen());
     handleTextRun(p, run.textEnd);
     p = run.next;
   }
+  fileAllPending();
 }
 
 void DocumentScan::handleComment(char* text, std::size_t length) {
@@ -125,7 +127,8 @@ void DocumentScan::addRule(std::string_view selector, std::span<const StylePrope
     info.rule = &keys_.addDescription();
   *info.rule = description;
   updateActive(info);
-  if (info.key[0] == '.' && !info.track.empty() && !info.awaitingStyleSheet) {
+  if (info.key[0] == '.' && (!info.track.empty() || info.pendingSlot >= 0) &&
+      !info.awaitingStyleSheet) {
     info.awaitingStyleSheet = true;
     filledRuleTracks_.push_back(&info);
   }
@@ -155,6 +158,7 @@ void DocumentScan::handleElement(const MarkupElement& element) {
   }
   const bool isSync = name == "sync";
   if (isSync || name == "p") {
+    ++paragraph_;
     // The first open SYNC or P goes, with everything inside it.
     if (firstSyncOrParagraph_ != kNoLevel) {
       while (stack_.size() > firstSyncOrParagraph_)
@@ -230,21 +234,32 @@ void DocumentScan::handleTextRun(char* begin, char* end) {
   // Text outside a timed SYNC block is never filed, so it is not even decoded.
   if (!inSync_ || start_ == kNoStart)
     return;
+  const char* const untrimmed = begin;
   while (begin < end && isMarkupBlank(*begin))
     ++begin;
+  const bool blankBefore = blankSincePiece_ || begin != untrimmed;
+  const char* const untrimmedEnd = end;
   while (end > begin && isMarkupBlank(end[-1]))
     --end;
-  if (begin == end)
+  if (begin == end) {
+    blankSincePiece_ = blankBefore;
     return;
+  }
   // Entities are decoded after trimming: "&nbsp;" at either end survives as its character.
   // The run is decoded where it lies; the scan has already passed it.
   const std::size_t length = entityIndex_.decode(begin, static_cast<std::size_t>(end - begin));
-  if (length == 0)
+  const bool blankAfter = end != untrimmedEnd;
+  // Markup with nothing to show (a font opened before a paragraph, closed after it) is no
+  // subtitle, and must not end the one it surrounds.
+  if (length == 0 || isOnlyInlineMarkup(std::string_view(begin, length))) {
+    blankSincePiece_ = blankBefore || blankAfter;
     return;
-  emit(begin, length);
+  }
+  emit(begin, length, blankBefore);
+  blankSincePiece_ = blankAfter;
 }
 
-void DocumentScan::emit(const char* text, std::size_t length) {
+void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) {
   KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
 
   // Style markup: the rule of the innermost element's id innermost around the text, then
@@ -270,23 +285,63 @@ void DocumentScan::emit(const char* text, std::size_t length) {
   }
   // Closing markup is added only when there is opening markup.
   const bool wrap = openLength > 0;
-  const std::size_t total = length + (wrap ? openLength + closeLength : 0);
+  const std::size_t piece = length + (wrap ? openLength + closeLength : 0);
+
+  // A piece that starts with the track's newest subtitle joins it: after a blank where the
+  // document had blanks between them, directly where it had none, and on a line of its own
+  // when it comes from another paragraph.
+  Pending* joined = nullptr;
+  std::string_view separator;
+  if (track.pendingSlot >= 0) {
+    Pending& pending = pending_[static_cast<std::size_t>(track.pendingSlot)];
+    if (pending.start == start_) {
+      joined = &pending;
+      if (pending.paragraph != paragraph_)
+        separator = "<**>";
+      else if (blankBefore)
+        separator = " ";
+    }
+  }
+  const std::size_t total = piece + separator.size();
   if (total >= textLeft_) {
     exhausted_ = true; // the scan stops here
     return;
   }
   textLeft_ -= total + 1;
-  if (total > static_cast<std::size_t>(INT32_MAX) - 1)
+  if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
+  if (joined != nullptr && joined->size + total > static_cast<std::size_t>(INT32_MAX) - 1) {
+    joined = nullptr; // the joined text would be larger than a sample can say
+    separator = {};
+  }
+  const bool wasEmpty = track.track.empty() && track.pendingSlot < 0;
+  if (joined == nullptr && track.pendingSlot >= 0) {
+    file(pending_[static_cast<std::size_t>(track.pendingSlot)]);
+    removePending(track);
+  }
 
-  std::unique_ptr<char[]> bytes(new char[total + 1]);
-  char* out = bytes.get();
-  const auto append = [&out](std::string_view piece) {
-    if (!piece.empty()) {
-      std::memcpy(out, piece.data(), piece.size());
-      out += piece.size();
+  if (joined == nullptr) {
+    pending_.push_back(
+        {&track, start_, paragraph_, std::unique_ptr<char[]>(new char[piece + 1]), 0, piece + 1});
+    track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
+    joined = &pending_.back();
+  } else if (joined->size + piece + separator.size() + 1 > joined->capacity) {
+    const std::size_t needed = joined->size + piece + separator.size() + 1;
+    const std::size_t capacity = std::max(needed, 2 * joined->capacity);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::memcpy(grown.get(), joined->bytes.get(), joined->size);
+    joined->bytes = std::move(grown);
+    joined->capacity = capacity;
+  }
+  joined->paragraph = paragraph_;
+  char* out = joined->bytes.get() + joined->size;
+  const auto append = [&out](std::string_view text) {
+    if (!text.empty()) {
+      std::memcpy(out, text.data(), text.size());
+      out += text.size();
     }
   };
+  append(separator);
   if (wrap) {
     for (auto it = contributions_.rbegin(); it != contributions_.rend(); ++it)
       append(it->key->openMarkup);
@@ -302,18 +357,28 @@ void DocumentScan::emit(const char* text, std::size_t length) {
       append(contribution.key->closeMarkup);
   }
   *out = '\0';
+  joined->size = static_cast<std::size_t>(out - joined->bytes.get());
 
-  const auto size = static_cast<int32_t>(total);
-  std::unique_ptr<MediaChunk, ChunkRelease> chunk(allocator_.createChunk(bytes.get(), size));
-  bytes.release(); // the chunk owns the text now
+  if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
+    track.awaitingStyleSheet = true;
+    filledRuleTracks_.push_back(&track);
+  }
+}
+
+void DocumentScan::file(Pending& pending) {
+  KeyInfo& track = *pending.track;
+  const auto size = static_cast<int32_t>(pending.size);
+  std::unique_ptr<MediaChunk, ChunkRelease> chunk(
+      allocator_.createChunk(pending.bytes.get(), size));
+  (void)pending.bytes.release(); // the chunk owns the text now
   chunk->used = size;
-  chunk->timestamp = static_cast<int32_t>(start_);
+  chunk->timestamp = static_cast<int32_t>(pending.start);
   chunk->duration = kDefaultDuration;
 
   // The text is shown under the chunk's lock, which is not worth taking for no message.
   if (Logger::isEnabled(Logger::instance())) {
     const char* logged = chunk->lockData();
-    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key.data(), static_cast<int32_t>(start_),
+    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key.data(), static_cast<int32_t>(pending.start),
                 kDefaultDuration, logged);
     chunk->unlockData();
   }
@@ -323,26 +388,41 @@ void DocumentScan::emit(const char* text, std::size_t length) {
     filedTracks_.push_back({leadingBytes(track.key), &track});
   }
   ChunkList& list = track.track;
-  const bool wasEmpty = list.empty();
-  if (!wasEmpty) {
+  if (!list.empty()) {
     // Each subtitle lasts until the next one of its track starts; one that starts earlier
     // wraps around to a huge gap and shortens nothing.
     MediaChunk* last = list.back();
-    if (start_ < static_cast<uint32_t>(last->timestamp))
+    if (pending.start < static_cast<uint32_t>(last->timestamp))
       track.byStart = false;
-    const uint32_t gap = start_ - static_cast<uint32_t>(last->timestamp);
+    const uint32_t gap = pending.start - static_cast<uint32_t>(last->timestamp);
     if (gap < static_cast<uint32_t>(last->duration))
       last->duration = static_cast<int32_t>(gap);
   }
   list.push_back(chunk.get());
   (void)chunk.release(); // filed in its track
-  if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
-    track.awaitingStyleSheet = true;
-    filledRuleTracks_.push_back(&track);
+}
+
+void DocumentScan::removePending(KeyInfo& track) {
+  const auto slot = static_cast<std::size_t>(track.pendingSlot);
+  if (slot + 1 != pending_.size()) {
+    pending_[slot] = std::move(pending_.back());
+    pending_[slot].track->pendingSlot = static_cast<int32_t>(slot);
   }
+  pending_.pop_back();
+  track.pendingSlot = -1;
+}
+
+void DocumentScan::fileAllPending() {
+  for (Pending& pending : pending_) {
+    file(pending);
+    pending.track->pendingSlot = -1;
+  }
+  pending_.clear();
 }
 
 void DocumentScan::releaseTrack(KeyInfo& info) {
+  if (info.pendingSlot >= 0)
+    removePending(info);
   for (MediaChunk* chunk : info.track)
     allocator_.releaseBuffer(chunk);
   info.track.clear();

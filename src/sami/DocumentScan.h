@@ -84,12 +84,29 @@ private:
     bool holdsStyleSheet = false; // a "style" element of type "text/css"
   };
 
+  // The newest subtitle of a track, not yet a chunk: pieces of the track that start at the
+  // same time join it. Grown by doubling, so joining stays linear however many join.
+  struct Pending {
+    KeyInfo* track;
+    uint32_t start;
+    uint64_t paragraph; // of its last piece
+    std::unique_ptr<char[]> bytes;
+    std::size_t size;
+    std::size_t capacity;
+  };
+
   void handleComment(char* text, std::size_t length);
   void handleElement(const MarkupElement& element);
   void push(const MarkupElement& element);
   void pop();
   void handleTextRun(char* begin, char* end);
-  void emit(const char* text, std::size_t length);
+  void emit(const char* text, std::size_t length, bool blankBefore);
+  void file(Pending& pending);
+  void removePending(KeyInfo& track);
+  void fileAllPending();
+  [[nodiscard]] bool fontElementOpen() const {
+    return !stack_.empty() && stack_.back().name == fontKey_;
+  }
   void addRule(std::string_view selector, std::span<const StyleProperty> properties);
   void releaseRefiledTracks();
   void releaseTrack(KeyInfo& info);
@@ -105,6 +122,7 @@ private:
   std::string closeMarkup_;
 
   KeyInfo* unknownTrack_ = nullptr;
+  KeyInfo* fontKey_ = nullptr;
 
   // A deque: a stack of millions of unclosed elements grows without being copied, and
   // without the fresh pages of every larger copy.
@@ -118,6 +136,10 @@ private:
   std::vector<KeyInfo*> filledRuleTracks_;  // ".class" keys with a rule and a filled track
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
+  std::vector<Pending> pending_; // by KeyInfo::pendingSlot
+
+  uint64_t paragraph_ = 0;       // counts opening SYNC and P elements
+  bool blankSincePiece_ = false; // blanks in the document since the last piece filed
   bool inSync_ = false;
   uint32_t start_ = kNoStart;
   std::size_t textLeft_ = SIZE_MAX;

