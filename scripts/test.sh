@@ -25,9 +25,10 @@ scripts/tidy.sh build
 
 # What a packager builds: every target at -O3, with each compiler. Valgrind has had its run
 # in the plain build.
-for compiler in g++ clang++; do
+for pair in g++:gcc clang++:clang; do
+  compiler=${pair%%:*}
   echo "== release build with $compiler"
-  dir=build-release-${compiler%++}
+  dir=build-release-${pair#*:}
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$compiler \
     -DKESTREL_WERROR=ON -DKESTREL_BUILD_BENCH=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
   cmake --build "$dir" -j "$jobs"
