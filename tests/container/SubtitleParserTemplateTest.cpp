@@ -62,9 +62,14 @@ TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
       {"fr", {{"de", ""}, {"fre", ""}, {"fr", ""}}, 1},        // counterpart, first wins
       {"EN", {{"en", ""}, {"de", ""}}, 0},                     // case-sensitive: fallback
       {"de", {{"en", ""}, {"fr", ""}, {"de", ""}}, 2},
-      {"xx", {{"de", ""}, {"", ""}}, 1},    // unknown code: its empty counterpart matches ""
-      {"", {{"de", ""}, {"en", ""}}, 0},    // no preference: smallest identifier
-      {"en-", {{"de", ""}, {"en", ""}}, 1}, // empty region after the dash
+      {"xx", {{"de", ""}, {"", ""}}, 1},          // unknown code: its empty counterpart matches ""
+      {"", {{"de", ""}, {"en", ""}}, 0},          // no preference: smallest identifier
+      {"en-", {{"de", ""}, {"en", ""}}, 1},       // empty region after the dash
+      {"ko-KR", {{"en", "US"}, {"kr", "KR"}}, 1}, // Korean files' "kr-KR" is Korean
+      {"kor", {{"en", "US"}, {"kr", "KR"}}, 1},
+      {"ko", {{"en", "US"}, {"kr", ""}}, 0}, // "kr" alone, or elsewhere, is Kanuri
+      {"ko", {{"en", "US"}, {"kr", "NG"}}, 0},
+      {"kr", {{"en", "US"}, {"kr", "NG"}}, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);

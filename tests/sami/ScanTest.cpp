@@ -189,6 +189,48 @@ TEST(Scan, StyleRulesWrapTheTextInStackOrder) {
   }
 }
 
+TEST(Scan, WhatStartsTogetherInATrackIsShownTogether) {
+  const std::string korean = sheet(".KRCC { lang: kr-KR; } .ENCC { color: red; }");
+  const struct {
+    const char* name;
+    std::string document;
+    Lines expected;
+  } cases[] = {
+      {"elements inside a paragraph join it, a blank where the document had one",
+       korean + "<SYNC Start=1><P Class=KRCC>\xEC\x9D\xB4 <ruby>\xED\x9E\x88<rt>(x)</rt></ruby>!",
+       {".krcc 1+10000 \xEC\x9D\xB4 \xED\x9E\x88(x)!"}},
+      {"spans and a line break",
+       "<SYNC Start=1><P><span a=\"b\">NOVA</span> is <span foo=\"bar\">a</span> "
+       "production<br/>of WGBH Boston.",
+       {"-unknown- 1+10000 NOVA is a production<**>of WGBH Boston."}},
+      {"a blank between two elements",
+       "<SYNC Start=1><P><i>a</i><x>b</x> <x>c</x>",
+       {"-unknown- 1+10000 <i>a</i>b c"}},
+      {"paragraphs of one start, one under the other",
+       korean + "<SYNC Start=1><P>a</P><P>b<SYNC Start=1><P>c<P Class=ENCC>d",
+       {"-unknown- 1+10000 a<**>b<**>c", ".encc 1+10000 <font color=\"red\">d</font>"}},
+      {"a font around a paragraph is no subtitle and ends none",
+       "<SYNC Start=1000><FONT color=red><P>Hello</P></FONT><SYNC Start=2000><P>World",
+       {"-unknown- 1000+1000 Hello", "-unknown- 2000+10000 World"}},
+      {"markup and blanks alone file nothing",
+       "<SYNC Start=1><P>a<SYNC Start=2><P><b> </b><br>",
+       {"-unknown- 1+10000 a"}},
+      {"a font with a class picks the track and its rules",
+       korean + "<SYNC Start=1><P><FONT Class=ENCC>Hello</FONT><SYNC Start=2><P>x",
+       {"-unknown- 2+10000 x", ".encc 1+10000 <font color=\"red\">Hello</font>"}},
+      {"a font with an id picks its rule",
+       sheet("#T { font-weight: bold; }") + "<SYNC Start=1><P><font id='t' color=red>a</font>",
+       {"-unknown- 1+10000 <b>a</b>"}},
+      {"attribute values quoted either way, blanks around =",
+       "<SYNC Start = 1000><P>hello<SYNC Start='3000'><P>hello",
+       {"-unknown- 1000+2000 hello", "-unknown- 3000+10000 hello"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scanned(c.document), c.expected);
+  }
+}
+
 TEST(Scan, LaterStyleSheetEmptiesTheTracksOfItsClasses) {
   // The first paragraphs' chunks are given back (the sanitizer run checks nothing leaks);
   // the unknown track and classes without a rule keep theirs.

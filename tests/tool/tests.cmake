@@ -145,3 +145,10 @@ add_test(NAME ToolExportsOfRealFilesReadBackByFfmpeg
                  $<TARGET_FILE:kestrel-sami> ${KESTREL_CORPUS_DIR})
 set_tests_properties(ToolExportsReadBackByFfmpeg ToolExportsOfRealFilesReadBackByFfmpeg
                      PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT "${KESTREL_TOOL_ENV}")
+
+# Every paragraph of visible text in the real files reaches a subtitle shown for some time.
+add_test(NAME ToolShowsEveryParagraphOfRealFiles
+         COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/corpus-paragraphs.py
+                 $<TARGET_FILE:kestrel-sami> ${KESTREL_CORPUS_DIR})
+set_tests_properties(ToolShowsEveryParagraphOfRealFiles
+                     PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT "${KESTREL_TOOL_ENV}")
