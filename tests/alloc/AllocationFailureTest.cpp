@@ -113,14 +113,19 @@ TEST(AllocationFailure, RepeatedIdentifierKeepsTheStoredTrackWhenMemoryRunsOut) 
     host.repeatIdentifiers = true;
     ContainerPtr container = makeContainer(&host);
     ASSERT_TRUE(addTrack(*container, {{1000, 2000}}, "", "", "first"));
+    // Only the store's own allocations fail: the entry is made before.
+    EntryList entries{makeEntry(*container, "s5000", 5000, 1000)};
     bool stored = false;
     AllocTest::failAfter(n);
     try {
-      stored = addTrack(*container, {{5000, 1000}}, "", "", "second");
+      stored = container->createStream(entries, Kestrel::BufferString("second"),
+                                       Kestrel::BufferString(), Kestrel::BufferString());
     } catch (const std::bad_alloc&) {
       stored = false; // the container's callers turn this into a failed open
     }
     const bool failed = AllocTest::disarm();
+    for (auto* entry : entries) // what the store did not take stays the caller's
+      container->chunkAllocator().releaseBuffer(entry);
     std::vector<std::string> seen = describe(*container, host);
     ASSERT_FALSE(seen.empty()) << n;
     EXPECT_EQ(seen.back(), stored ? "second/: s5000" : "first/: s1000") << n;
