@@ -1,8 +1,10 @@
 // kestrelsamiparse: a GStreamer element that reads SAMI documents through the Kestrel plug-in,
 // as an engine hosts it, and gives each subtitle stream of the document (one per language) a
 // source pad of its own, in Pango markup.
-#include "ElementLibrary.h"
+#include "ElementOs.h"
 #include "PangoMarkup.h"
+#include "PluginLibrary.h"
+#include "ReaderLog.h"
 #include "Session.h"
 #include "TextEncoding.h"
 #include "kestrel/MediaBuffer.h"
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <gst/gst.h>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,6 +65,32 @@ std::string defaultPluginPath() {
   return here + "/../kestrel/plugins/" + kPluginFileName;
 }
 
+/// The plug-in at path, loaded the way the tool loads it (with our logging library, whose
+/// messages say why a document is refused), once per process: an engine keeps it loaded.
+/// Null with error set when it can't be loaded.
+const KestrelTool::PluginLibrary* loadPlugin(const std::string& path, std::string& error) {
+  static std::mutex mutex;
+  static std::map<std::string, KestrelTool::PluginLibrary> loaded;
+  const std::lock_guard lock(mutex);
+  if (const auto it = loaded.find(path); it != loaded.end())
+    return &it->second;
+  if (!KestrelGst::fileExists(path)) {
+    error = "the Kestrel plug-in " + path +
+            " does not exist; install it, or name it with the plugin-path property or "
+            "KESTREL_SAMI_PLUGIN.";
+    return nullptr;
+  }
+  // The logging library writes where KESTREL_LOG says when it is set; unset, it stays quiet
+  // and its messages are only watched.
+  const char* log = g_getenv("KESTREL_LOG");
+  KestrelTool::PluginLibrary library;
+  if (!library.load(path, /*verbose=*/log != nullptr && *log != '\0')) {
+    error = library.error();
+    return nullptr;
+  }
+  return &loaded.emplace(path, std::move(library)).first->second;
+}
+
 /// How a document without a Unicode signature is read, and how to say so in a message.
 struct Encoding {
   KestrelTool::CodePageSettings settings;
@@ -105,7 +134,7 @@ std::optional<std::string> openablePath(const gchar* uri) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
       units += static_cast<unsigned char>(c) >= 0xF0 ? 2 : 1;
   const bool named = result.ends_with(".smi") || result.ends_with(".sami");
-  if (!named || units > 259)
+  if (!named || units > 259 || !KestrelTool::isWellFormedUtf8(result))
     return std::nullopt;
   return result;
 }
@@ -182,22 +211,24 @@ namespace {
 
 GstClockTime fromMs(uint64_t ms) { return ms * GST_MSECOND; }
 
-/// The next sample of a stream, read with the element's clock at its latest time; false at
-/// the end of the stream.
-bool readSample(KestrelSamiParse* self, Kestrel::StreamInterface* stream, KestrelTool::Cue& cue) {
-  (void)self;
+enum class Read { Sample, Ended, Failed };
+
+/// The next sample of a stream, read with the element's clock at its latest time. Failed:
+/// the container could not make the sample (out of memory), or holds samples later than any
+/// clock time; the stream ends there.
+Read readSample(Kestrel::StreamInterface* stream, KestrelTool::Cue& cue) {
   Kestrel::MediaChunk* chunk = nullptr;
-  stream->readStream(&chunk);
+  const int32_t result = stream->readStream(&chunk);
   if (chunk == nullptr)
-    return false;
+    return result == Kestrel::kResultOk ? Read::Ended : Read::Failed;
   const int32_t length = std::clamp(chunk->used, 0, std::max(chunk->size, 0));
   const char* data = chunk->lockData();
   cue.markup.assign(data != nullptr ? data : "", data != nullptr ? length : 0);
   chunk->unlockData();
   cue.start = static_cast<uint32_t>(chunk->timestamp);
   cue.duration = static_cast<uint32_t>(chunk->duration);
-  chunk->release();
-  return true;
+  chunk->release(); // the sample goes back to the container's allocator
+  return Read::Sample;
 }
 
 void pushStart(KestrelSamiParse* self, OutputPad& out) {
@@ -286,8 +317,15 @@ void padLoop(gpointer data) {
   GST_OBJECT_LOCK(self);
   const GstClockTime stop = state.segment.stop;
   GST_OBJECT_UNLOCK(self);
-  if (!readSample(self, out.stream->stream, cue) ||
-      (GST_CLOCK_TIME_IS_VALID(stop) && fromMs(cue.start) >= stop)) {
+  const Read read = readSample(out.stream->stream, cue);
+  if (read == Read::Failed)
+    GST_ELEMENT_WARNING(self, STREAM, DECODE,
+                        ("the container could not read stream %" G_GUINT64_FORMAT
+                         " to its end (out of memory, or subtitles later than any media time); "
+                         "the rest of its subtitles were left out.",
+                         out.stream->id),
+                        (nullptr));
+  if (read != Read::Sample || (GST_CLOCK_TIME_IS_VALID(stop) && fromMs(cue.start) >= stop)) {
     finishPad(self, out);
     gst_pad_pause_task(out.pad);
     return;
@@ -479,12 +517,43 @@ GstFlowReturn failStream(KestrelSamiParse* self, const std::string& text) {
   return fail(self, GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, text);
 }
 
+/// Why the container refused the document, from what the element checked itself and what the
+/// container's file reader said, as the tool says it.
+std::string refusal(const std::string& label, const std::string& bytes, const Encoding& encoding,
+                    const KestrelTool::ReaderLog& reader) {
+  if (bytes.empty())
+    return label + " is empty.";
+  // Text taken as it is must hold one character and one more byte.
+  if (encoding.wellFormedUtf8 && bytes.size() < 2)
+    return label + " holds too little text for the container: it needs at least one character "
+                   "and one more byte.";
+  if (reader.last()) {
+    std::string sentence =
+        KestrelTool::readerFailureSentence(*reader.last(), label, encoding.description);
+    // The tool names its option; here the same choice is a property.
+    static constexpr std::string_view kOption = "--code-page NAME";
+    if (const size_t at = sentence.find(kOption); at != std::string::npos)
+      sentence.replace(at, kOption.size(), "the code-page property");
+    if (!sentence.empty())
+      return sentence;
+  }
+  if (reader.watching() && !reader.last())
+    // The text was read; only the scan's bound or memory can refuse it now.
+    return "the container refused " + label +
+           ": its subtitles would take more than sixteen times its size (style markup repeated "
+           "by deeply nested elements), or more memory than there is.";
+  return "the container refused " + label +
+         " (the logging library that would say why is not loaded).";
+}
+
 /// Opens the document (by its file name when upstream has one the container accepts, else by
 /// a private copy of the bytes), adds one pad per stream and starts them.
 GstFlowReturn openDocument(KestrelSamiParse* self, const std::optional<std::string>& path) {
   ParseState& state = *self->state;
   state.sinkDone = true;
-  const std::string label = state.uri.empty() ? std::string("the SAMI document") : state.uri;
+  const std::string label = path                ? *path
+                            : state.uri.empty() ? std::string("the SAMI document")
+                                                : state.uri;
 
   std::string error;
   GST_OBJECT_LOCK(self);
@@ -492,15 +561,15 @@ GstFlowReturn openDocument(KestrelSamiParse* self, const std::optional<std::stri
   const std::string language = state.language;
   const std::string codePage = state.codePage;
   GST_OBJECT_UNLOCK(self);
-  const auto getPlugin = KestrelGst::loadPlugin(pluginPath, error);
-  if (getPlugin == nullptr)
+  const auto* library = loadPlugin(pluginPath, error);
+  if (library == nullptr)
     return fail(self, GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, error);
 
   const Encoding encoding = chooseEncoding(codePage, state.bytes);
   GST_INFO_OBJECT(self, "reading %s as %s, plug-in %s, viewer's language \"%s\"", label.c_str(),
                   encoding.description.c_str(), pluginPath.c_str(), language.c_str());
   auto session = std::make_unique<KestrelTool::Session>(language, encoding.settings);
-  if (!session->create(getPlugin))
+  if (!session->create(library->getPlugin()))
     return fail(self, GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, session->error());
 
   std::string copy;
@@ -509,20 +578,22 @@ GstFlowReturn openDocument(KestrelSamiParse* self, const std::optional<std::stri
     if (copy.empty())
       return fail(self, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, error);
   }
-  const int32_t result = session->open(KestrelTool::fileUrl(path ? *path : copy));
+  int32_t result = Kestrel::kResultOk;
+  std::string refused;
+  {
+    // The logging library has one watcher per process: documents open one at a time, so that
+    // each hears its own reader's messages.
+    static std::mutex opening;
+    const std::lock_guard lock(opening);
+    const KestrelTool::ReaderLog reader(library->logObserve());
+    result = session->open(KestrelTool::fileUrl(path ? *path : copy));
+    if (result != Kestrel::kResultOk)
+      refused = refusal(label, state.bytes, encoding, reader);
+  }
   if (!copy.empty())
     KestrelGst::removePrivateCopy(copy); // the container has read it whole
-  if (result != Kestrel::kResultOk) {
-    if (state.bytes.empty())
-      return failStream(self, label + " is empty.");
-    if (encoding.wellFormedUtf8)
-      return failStream(self, "the container refused " + label +
-                                  ": its subtitles would take more than sixteen times its size "
-                                  "(style markup repeated by deeply nested elements), or more "
-                                  "memory than there is.");
-    return failStream(self, "the text of " + label + " does not decode as " + encoding.description +
-                                "; name its code page with the code-page property.");
-  }
+  if (result != Kestrel::kResultOk)
+    return failStream(self, refused);
   if (session->streams().empty()) {
     if (!KestrelTool::containsSamiMarker(state.bytes))
       return fail(self, GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE,
@@ -541,7 +612,7 @@ GstFlowReturn openDocument(KestrelSamiParse* self, const std::optional<std::stri
     stream.stream->setRate(1000);
     stream.stream->seekStream(0, nullptr, 0);
     KestrelTool::Cue cue;
-    while (readSample(self, stream.stream, cue))
+    while (readSample(stream.stream, cue) == Read::Sample)
       end = std::max(end, uint64_t{cue.start} + cue.duration);
     stream.stream->seekStream(0, nullptr, 0);
   }

@@ -1,12 +1,10 @@
-#include "ElementLibrary.h"
+#include "ElementOs.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <unistd.h>
 
 namespace KestrelGst {
@@ -19,34 +17,6 @@ std::string moduleDirectory() {
   const auto self = std::filesystem::canonical(info.dli_fname, ec);
   return ec ? std::filesystem::path(info.dli_fname).parent_path().string()
             : self.parent_path().string();
-}
-
-GetPluginFn loadPlugin(const std::string& path, std::string& error) {
-  static std::mutex mutex;
-  static std::map<std::string, GetPluginFn> loaded;
-  const std::lock_guard lock(mutex);
-  if (const auto it = loaded.find(path); it != loaded.end())
-    return it->second;
-  if (!fileExists(path)) {
-    error = "the Kestrel plug-in " + path +
-            " does not exist; install it, or name it with the plugin-path property or "
-            "KESTREL_SAMI_PLUGIN.";
-    return nullptr;
-  }
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* reason = dlerror();
-    error = "the Kestrel plug-in " + path +
-            " could not be loaded: " + (reason != nullptr ? reason : "unknown reason") + ".";
-    return nullptr;
-  }
-  auto entry = reinterpret_cast<GetPluginFn>(dlsym(handle, "_getPlugin"));
-  if (entry == nullptr) {
-    error = path + " is not a Kestrel plug-in: it has no _getPlugin entry.";
-    return nullptr;
-  }
-  loaded.emplace(path, entry);
-  return entry;
 }
 
 bool fileExists(const std::string& path) {
