@@ -156,6 +156,7 @@ struct OutputPad {
   KestrelSamiParse* parse = nullptr;
   GstPad* pad = nullptr;
   const KestrelTool::StreamDescription* stream = nullptr;
+  guint index = 0; // the pad's place: src_<index>
   bool selected = false;
   bool sendStart = true;   // stream-start, caps and tags are due
   bool sendSegment = true; // a segment event is due
@@ -233,8 +234,10 @@ Read readSample(Kestrel::StreamInterface* stream, KestrelTool::Cue& cue) {
 
 void pushStart(KestrelSamiParse* self, OutputPad& out) {
   ParseState& state = *self->state;
-  gchar* streamId = gst_pad_create_stream_id_printf(out.pad, GST_ELEMENT(self),
-                                                    "%" G_GUINT64_FORMAT, out.stream->id);
+  // decodebin hands a player the streams in the order of their identifiers: the pad's place
+  // leads, so that the viewer's stream comes first there too.
+  gchar* streamId = gst_pad_create_stream_id_printf(
+      out.pad, GST_ELEMENT(self), "%04u-%" G_GUINT64_FORMAT, out.index, out.stream->id);
   GstEvent* start = gst_event_new_stream_start(streamId);
   gst_event_set_group_id(start, state.groupId);
   gst_event_set_stream_flags(
@@ -362,6 +365,39 @@ void startTasks(KestrelSamiParse* self) {
     gst_pad_start_task(out->pad, padLoop, out.get(), nullptr);
 }
 
+struct FlushStart {
+  GstPad* pad;
+  guint32 seqnum;
+};
+
+gpointer pushOneFlushStart(gpointer data) {
+  const auto* job = static_cast<const FlushStart*>(data);
+  GstEvent* event = gst_event_new_flush_start();
+  gst_event_set_seqnum(event, job->seqnum);
+  gst_pad_push_event(job->pad, event);
+  return nullptr;
+}
+
+/// Sends flush-start down every pad at once. One at a time is not enough: downstream, a
+/// pad's flush can wait for a thread that only another pad's flush sets free (playbin's
+/// selector passes on the flush of its active pad alone, while the queue behind it holds the
+/// thread of a pad that was active before a switch).
+void pushFlushStart(const std::vector<std::unique_ptr<OutputPad>>& pads, guint32 seqnum) {
+  std::vector<FlushStart> jobs;
+  for (const auto& out : pads)
+    jobs.push_back({out->pad, seqnum});
+  std::vector<GThread*> threads;
+  for (auto& job : jobs) {
+    GThread* thread = g_thread_try_new("kestrelsami-flush", pushOneFlushStart, &job, nullptr);
+    if (thread == nullptr)
+      pushOneFlushStart(&job); // no thread to spare: in turn, as well as it goes
+    else
+      threads.push_back(thread);
+  }
+  for (GThread* thread : threads)
+    g_thread_join(thread);
+}
+
 gboolean handleSeek(KestrelSamiParse* self, GstEvent* event) {
   ParseState& state = *self->state;
   gdouble rate = 1.0;
@@ -385,13 +421,8 @@ gboolean handleSeek(KestrelSamiParse* self, GstEvent* event) {
     return TRUE; // the same seek, come up through another of our pads
 
   const bool flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
-  if (flush) {
-    for (auto& out : state.pads) {
-      GstEvent* flushStart = gst_event_new_flush_start();
-      gst_event_set_seqnum(flushStart, seqnum);
-      gst_pad_push_event(out->pad, flushStart);
-    }
-  }
+  if (flush)
+    pushFlushStart(state.pads, seqnum);
   // Each task stops at the end of the iteration it is in (a non-flushing seek waits for the
   // sample being pushed), so the streams are ours to move.
   for (auto& out : state.pads) {
@@ -638,6 +669,7 @@ GstFlowReturn openDocument(KestrelSamiParse* self, const std::optional<std::stri
     auto out = std::make_unique<OutputPad>();
     out->parse = self;
     out->stream = stream;
+    out->index = index;
     out->selected = stream == selected || (selected == nullptr && index == 0);
     gchar* name = g_strdup_printf("src_%u", index++);
     out->pad = gst_pad_new_from_static_template(&srcTemplate, name);
@@ -844,8 +876,11 @@ static void kestrel_sami_parse_class_init(KestrelSamiParseClass* klass) {
                           "", flags));
   gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
   gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
+  // A demuxer to decodebin (its class names "Demux", its pads are sometimes pads), which
+  // otherwise plugs the first stream alone, and a player sees one language; a parser too, as
+  // playbin tries parsers before anything else.
   gst_element_class_set_static_metadata(
-      elementClass, "Kestrel SAMI subtitle parser", "Codec/Parser/Subtitle",
+      elementClass, "Kestrel SAMI subtitle parser", "Codec/Demuxer/Parser/Subtitle",
       "Reads SAMI subtitles through the Kestrel plug-in: one styled text stream per language",
       "kestrel-sami developers");
   elementClass->change_state = changeState;

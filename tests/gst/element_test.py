@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""The GStreamer element in real GStreamer pipelines, against the tool's JSON export.
+
+Usage: element_test.py CASE BUILD_DIR EXAMPLES_DIR [valgrind|asan]
+CASE is one of: inspect, examples, playbin, leaks. The element is taken from BUILD_DIR's
+lib/gstreamer-1.0 with a private registry; the tool from BUILD_DIR/bin. Exits 77 (skipped)
+without GStreamer's Python bindings or the elements a case needs.
+"""
+import json
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+
+case = sys.argv[1]
+build, examples_dir = pathlib.Path(sys.argv[2]).resolve(), pathlib.Path(sys.argv[3]).resolve()
+checker = sys.argv[4] if len(sys.argv) > 4 else "valgrind"
+scratch = pathlib.Path(tempfile.mkdtemp(prefix="kestrel-gst-"))
+os.environ["GST_PLUGIN_PATH"] = str(build / "lib" / "gstreamer-1.0")
+os.environ["GST_REGISTRY"] = str(scratch / "registry.bin")
+os.environ.pop("KESTREL_SAMI_PLUGIN", None)
+try:
+    import gi
+    gi.require_version("Gst", "1.0")
+    gi.require_version("GstApp", "1.0")
+    gi.require_version("Pango", "1.0")
+    from gi.repository import Gst, GstApp, Pango  # noqa: F401 (GstApp gives appsink's methods)
+except (ImportError, ValueError) as error:
+    print(f"GStreamer's Python bindings are missing ({error}); scripts/install-deps.sh "
+          "installs them: skipped")
+    sys.exit(77)
+Gst.init(None)
+examples = sorted(examples_dir.glob("*.smi"))
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def exported(path):
+    """The tool's JSON export of every stream of path, in the tool's order."""
+    out = subprocess.run([str(build / "bin" / "kestrel-sami"), "export", str(path), "--format",
+                          "json"], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)["streams"]
+
+
+def styles(markup):
+    """The text of Pango markup and the styles (b, i, u, s) it sets; None if Pango refuses it."""
+    try:
+        ok, attributes, text, _ = Pango.parse_markup(markup, -1, "\0")
+    except Exception:  # GLib.Error: the markup is not valid
+        return None
+    kinds = {Pango.AttrType.WEIGHT: "b", Pango.AttrType.STYLE: "i",
+             Pango.AttrType.UNDERLINE: "u", Pango.AttrType.STRIKETHROUGH: "s"}
+    found = {kinds[a.klass.type] for a in attributes.get_attributes() if a.klass.type in kinds}
+    return text, found
+
+
+def raw_styles(markup):
+    """The styles the tool's markup opens around some text."""
+    return {m.group(1).lower() for m in re.finditer(r"<([bius])>(?=(.*?)(?:</\1>|$))", markup,
+                                                      re.I | re.S)
+            if re.sub(r"<[^>]*>", "", m.group(2)).strip()}
+
+
+def collect(pipeline, pads):
+    """Runs pipeline to its end, an appsink on each new pad; (pad name, caps, tags, samples)."""
+    streams = {}
+
+    def on_sample(sink, name):
+        sample = sink.pull_sample()
+        buffer = sample.get_buffer()
+        data = buffer.extract_dup(0, buffer.get_size()).decode("utf-8")
+        streams[name]["samples"].append((buffer.pts, buffer.duration, data))
+        return Gst.FlowReturn.OK
+
+    def on_event(pad, info, name):
+        event = info.get_event()
+        if event.type == Gst.EventType.TAG:
+            tags = event.parse_tag()
+            for tag in (Gst.TAG_LANGUAGE_CODE, Gst.TAG_TITLE):
+                ok, value = tags.get_string(tag)
+                if ok:
+                    streams[name]["tags"][tag] = value
+        elif event.type == Gst.EventType.STREAM_START:
+            streams[name]["flags"] = event.parse_stream_flags()
+        return Gst.PadProbeReturn.OK
+
+    def on_pad(element, pad):
+        name = pad.get_name()
+        streams[name] = {"tags": {}, "samples": [], "flags": 0}
+        sink = Gst.ElementFactory.make("appsink")
+        sink.set_property("sync", False)
+        sink.set_property("emit-signals", True)
+        sink.connect("new-sample", on_sample, name)
+        sink.get_static_pad("sink").add_probe(Gst.PadProbeType.EVENT_DOWNSTREAM, on_event, name)
+        pipeline.add(sink)
+        sink.sync_state_with_parent()
+        pad.link(sink.get_static_pad("sink"))
+
+    pads.connect("pad-added", on_pad)
+    pipeline.set_state(Gst.State.PLAYING)
+    message = pipeline.get_bus().timed_pop_filtered(
+        30 * Gst.SECOND, Gst.MessageType.EOS | Gst.MessageType.ERROR)
+    error = message.parse_error()[0].message if message and \
+        message.type == Gst.MessageType.ERROR else None
+    pipeline.set_state(Gst.State.NULL)
+    return streams, error if message else "no end in 30 s"
+
+
+def case_inspect():
+    result = subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], capture_output=True,
+                            text=True)
+    check(result.returncode == 0, f"gst-inspect-1.0 finds the element: {result.stderr}")
+    for expected in ("application/x-subtitle-sami", "format: pango-markup", "language",
+                     "code-page"):
+        check(expected in result.stdout, f"gst-inspect-1.0 shows {expected}")
+    ours = Gst.ElementFactory.find("kestrelsamiparse")
+    theirs = Gst.ElementFactory.find("subparse")
+    check(ours is not None and (theirs is None or ours.get_rank() > theirs.get_rank()),
+          "ranked above subparse")
+
+
+def case_examples():
+    for path in examples:
+        print(path.name)
+        want = exported(path)
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        streams, error = collect(pipeline, pipeline.get_by_name("parse"))
+        check(error is None, f"{path.name}: {error}")
+        check(len(streams) == len(want), f"{path.name}: {len(streams)} pads, "
+                                         f"{len(want)} streams")
+        # The viewer's stream first (with LANG=C, the container's own choice), then the rest in
+        # the document's order.
+        want.sort(key=lambda stream: not stream["selected"])
+        for index, stream in enumerate(want):
+            got = streams.get(f"src_{index}", {"tags": {}, "samples": [], "flags": 0})
+            where = f"{path.name} src_{index} (stream {stream['id']})"
+            check(got["tags"].get(Gst.TAG_LANGUAGE_CODE) == (stream["language"] or None),
+                  f"{where}: language tag {got['tags']}")
+            check(got["tags"].get(Gst.TAG_TITLE) == (stream["name"] or None),
+                  f"{where}: title tag {got['tags']}")
+            check(bool(got["flags"] & Gst.StreamFlags.SELECT) == (index == 0),
+                  f"{where}: stream flags {got['flags']}")
+            check(len(got["samples"]) == len(stream["subtitles"]),
+                  f"{where}: {len(got['samples'])} buffers, {len(stream['subtitles'])} subtitles")
+            for (pts, duration, markup), cue in zip(got["samples"], stream["subtitles"]):
+                parsed = styles(markup)
+                check(parsed is not None, f"{where}: Pango refuses {markup!r}")
+                check(pts == cue["start"] * Gst.MSECOND and
+                      duration == cue["duration"] * Gst.MSECOND,
+                      f"{where}: {pts}+{duration} ns, exported {cue['start']}+{cue['duration']}")
+                if parsed:
+                    check(parsed == (cue["text"], raw_styles(cue["markup"])),
+                          f"{where}: {markup!r} reads {parsed}, exported {cue['text']!r} "
+                          f"styled {raw_styles(cue['markup'])}")
+    # A file nobody can parse is an error message that says why, not a crash.
+    for name, content, says in (("empty.smi", b"", "is empty"),
+                                ("plain.smi", b"Just some text, no markup at all.\n",
+                                 "has no <SAMI> element")):
+        path = scratch / name
+        path.write_bytes(content)
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        _, error = collect(pipeline, pipeline.get_by_name("parse"))
+        check(error is not None and says in error, f"{name}: error {error!r}")
+
+
+def make_video(seconds):
+    """A short raw video in Matroska, made with videotestsrc."""
+    path = scratch / "video.mkv"
+    pipeline = Gst.parse_launch(
+        f"videotestsrc num-buffers={seconds * 5} ! video/x-raw,width=32,height=24,"
+        f"framerate=5/1 ! matroskamux ! filesink location={path}")
+    pipeline.set_state(Gst.State.PLAYING)
+    pipeline.get_bus().timed_pop_filtered(30 * Gst.SECOND, Gst.MessageType.EOS |
+                                          Gst.MessageType.ERROR)
+    pipeline.set_state(Gst.State.NULL)
+    return path
+
+
+def preroll_text(playbin, text_sink, position_ms):
+    """The subtitle the text sink prerolls after a flushing seek to position_ms, paused."""
+    playbin.seek_simple(Gst.Format.TIME, Gst.SeekFlags.FLUSH | Gst.SeekFlags.ACCURATE,
+                        position_ms * Gst.MSECOND)
+    playbin.get_state(10 * Gst.SECOND)
+    sample = text_sink.try_pull_preroll(10 * Gst.SECOND)
+    if sample is None:
+        return None
+    buffer = sample.get_buffer()
+    text = buffer.extract_dup(0, buffer.get_size()).decode("utf-8")
+    parsed = styles(text)
+    return buffer.pts // Gst.MSECOND, parsed[0] if parsed else text
+
+
+def case_playbin():
+    for factory in ("videotestsrc", "matroskamux", "matroskademux", "playbin", "appsink"):
+        if Gst.ElementFactory.find(factory) is None:
+            print(f"{factory} is not installed: skipped")
+            sys.exit(77)
+    subtitles = examples_dir / "two-languages.smi"
+    want = {s["language"]: s["subtitles"] for s in exported(subtitles)}
+    video = make_video(40)
+    playbin = Gst.ElementFactory.make("playbin")
+    text_sink = Gst.ElementFactory.make("appsink")
+    text_sink.set_property("sync", False)
+    playbin.set_property("uri", video.as_uri())
+    playbin.set_property("suburi", subtitles.as_uri())
+    playbin.set_property("video-sink", Gst.ElementFactory.make("fakesink"))
+    playbin.set_property("audio-sink", Gst.ElementFactory.make("fakesink"))
+    playbin.set_property("text-sink", text_sink)
+    playbin.set_state(Gst.State.PAUSED)
+    result, state, _ = playbin.get_state(20 * Gst.SECOND)
+    check(state == Gst.State.PAUSED, f"playbin prerolls: {result} {state}")
+
+    inside = []
+    playbin.iterate_recurse().foreach(inside.append)
+    parsers = {e.get_factory().get_name() for e in inside if e.get_factory() is not None}
+    check("kestrelsamiparse" in parsers and "subparse" not in parsers,
+          f"playbin picks the element over subparse: {sorted(parsers)}")
+    check(playbin.get_property("n-text") == 2, f"n-text {playbin.get_property('n-text')}")
+    # LANG says Korean: the default text stream is the Korean one.
+    check(playbin.get_property("current-text") == 0, "current-text starts at 0")
+    tags = playbin.emit("get-text-tags", 0)
+    language = tags.get_string(Gst.TAG_LANGUAGE_CODE)[1] if tags else None
+    check(language == "ko", f"text stream 0 is in {language}")
+
+    def cue_at(language, ms):  # the subtitle on screen at ms, or the next one
+        return next((c["start"], c["text"]) for c in want[language]
+                    if c["start"] + c["duration"] > ms)
+
+    for position, current, language in ((0, 0, "ko"), (12000, 0, "ko"), (12000, 1, "en"),
+                                        (3000, 1, "en"), (20000, 0, "ko")):
+        playbin.set_property("current-text", current)
+        got = preroll_text(playbin, text_sink, position)
+        check(got == cue_at(language, position),
+              f"seek to {position} ms, text stream {current}: {got}, "
+              f"expected {cue_at(language, position)}")
+    playbin.set_state(Gst.State.NULL)
+
+
+def our_leaks(report, blocks):
+    """Leak records of report (split by blocks) whose allocation stack passes through our code."""
+    ours = ("libgstkestrelsami", "libkestrel_sami", "libKestrel_Logging", "/gst/", "/src/",
+            "/tools/")
+    return [block for block in re.split(blocks, report)[1:] if any(o in block for o in ours)]
+
+
+def case_leaks():
+    parts = []
+    for number, path in enumerate(examples):
+        parts.append(f'filesrc location="{path}" ! kestrelsamiparse name=p{number}')
+        parts += [f"p{number}.src_{i} ! fakesink sync=false" for i in range(len(exported(path)))]
+    subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], check=True, capture_output=True)
+    log = scratch / "leaks.log"
+    env = dict(os.environ, LANG="C", LC_ALL="", KESTREL_LOG="")
+    if checker == "asan":
+        runtime = subprocess.run([os.environ.get("CXX", "g++"), "-print-file-name=libasan.so"],
+                                 capture_output=True, text=True).stdout.strip()
+        env.update(LD_PRELOAD=runtime, ASAN_OPTIONS=f"detect_leaks=1:exitcode=0:log_path={log}")
+        command = ["gst-launch-1.0", "-q"]
+        blocks = r"\n(?=(?:Direct|Indirect) leak of)"
+    else:
+        command = ["valgrind", "--quiet", f"--log-file={log}", "--leak-check=full",
+                   "--show-leak-kinds=definite,indirect", "gst-launch-1.0", "-q"]
+        blocks = r"\n(?===\d+== \S+ bytes in \S+ blocks are (?:definitely|indirectly) lost)"
+    result = subprocess.run(command + " ".join(parts).split(" "), env=env, capture_output=True,
+                            text=True)
+    check(result.returncode == 0, f"the pipeline over every example: {result.stderr}")
+    report = "".join(p.read_text() for p in scratch.glob("leaks.log*"))
+    check("ERROR SUMMARY: 0 errors" in report or checker == "asan" or "ERROR SUMMARY" not in
+          report, "valgrind reports errors")
+    leaks = our_leaks(report, blocks)
+    check(not leaks, "leaks through our code:\n" + "\n".join(leaks))
+
+
+{"inspect": case_inspect, "examples": case_examples, "playbin": case_playbin,
+ "leaks": case_leaks}[case]()
+print(f"{case}: {len(failures)} failure(s)")
+sys.exit(1 if failures else 0)
