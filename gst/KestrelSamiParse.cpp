@@ -57,7 +57,7 @@ std::string defaultPluginPath() {
   if (here.empty())
     return kPluginFileName;
   for (const char* relative : {"/../kestrel/plugins/", "/../"}) {
-    const std::string candidate = here + relative + kPluginFileName;
+    std::string candidate = here + relative + kPluginFileName;
     if (KestrelGst::fileExists(candidate))
       return candidate;
   }
@@ -390,6 +390,7 @@ gpointer pushOneFlushStart(gpointer data) {
 /// thread of a pad that was active before a switch).
 void pushFlushStart(const std::vector<std::unique_ptr<OutputPad>>& pads, guint32 seqnum) {
   std::vector<FlushStart> jobs;
+  jobs.reserve(pads.size());
   for (const auto& out : pads)
     jobs.push_back({out->pad, seqnum});
   std::vector<GThread*> threads;
