@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy over the plug-in's, the tools' and the GStreamer element's sources with the
-# project's .clang-tidy; every finding fails. Usage: scripts/tidy.sh [BUILD_DIR]  (a configured build: its
-# compile_commands.json names the files and their flags; default build).
+# project's .clang-tidy; every finding fails. Usage: scripts/tidy.sh [BUILD_DIR]  (a configured
+# build: its compile_commands.json names the files and their flags; default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
