@@ -130,8 +130,25 @@ def case_inspect():
           "ranked above subparse")
 
 
+# Inline markup as real files get it wrong: misnested, unclosed, stray closings, markup
+# characters as text, colours Pango does not know, sizes out of range.
+MISNESTED = """<SAMI><HEAD><STYLE TYPE="text/css"><!--
+.ENCC { Name: English; lang: en-US; } --></STYLE></HEAD><BODY>
+<SYNC Start=1000><P Class=ENCC><b><i>bold italic</b> italic</i> plain
+<SYNC Start=2000><P Class=ENCC><font color=red><b>never closed
+<SYNC Start=3000><P Class=ENCC></u>stray</s> closings</font>
+<SYNC Start=4000><P Class=ENCC>a &lt; b &amp;&amp; c > d "q" 'a'<br>next
+<SYNC Start=5000><P Class=ENCC><font color="javascript:x" face="A&quot;B" size=+99999>odd</font>
+<SYNC Start=6000><P Class=ENCC><s><u>x<b>y</u>z</s>w</b>
+<SYNC Start=7000><P Class=ENCC><b></b><i> </i>&nbsp;
+</BODY></SAMI>
+"""
+
+
 def case_examples():
-    for path in examples:
+    misnested = scratch / "misnested.smi"
+    misnested.write_text(MISNESTED, encoding="utf-8")
+    for path in examples + [misnested]:
         print(path.name)
         want = exported(path)
         pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
