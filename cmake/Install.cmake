@@ -66,8 +66,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SAMI subtitle plug-in for the Kestrel med
 set(CPACK_PACKAGE_DESCRIPTION "A plug-in that lets the Kestrel media engine open SAMI subtitle\n\
 files (.smi, .sami): it decodes their text, reads their style sheets and\n\
 serves one styled subtitle stream per language. The package also holds the\n\
-engine's public headers, a logging library, and kestrel-sami, a tool that\n\
-plays, inspects and exports SAMI files through the plug-in.")
+engine's public headers, a logging library, kestrel-sami, a tool that\n\
+plays, inspects and exports SAMI files through the plug-in, and (when built)\n\
+kestrelsamiparse, a GStreamer element that gives GStreamer players one\n\
+subtitle track per language of a SAMI file.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -30,4 +30,13 @@ env -u LD_LIBRARY_PATH "$scratch/usr/bin/kestrel-sami" --version
 env -u LD_LIBRARY_PATH LC_ALL=C "$scratch/usr/bin/kestrel-sami" play \
   "$scratch/usr/share/kestrel-sami/examples/two-languages.smi" --lang en >"$scratch/played"
 grep -q . "$scratch/played" || { echo "the packaged tool played nothing"; exit 1; }
+# The GStreamer element, when the build has it, is in the package and finds the packaged plug-in.
+element=$(dpkg-deb -c "$deb" | grep -o 'usr/lib/.*gstreamer-1.0/libgstkestrelsami.so' || true)
+if [ -e "$build/lib/gstreamer-1.0/libgstkestrelsami.so" ]; then
+  [ -n "$element" ] || { echo "the package lacks the GStreamer element"; exit 1; }
+  GST_PLUGIN_PATH="$scratch/$(dirname "$element")" GST_REGISTRY="$scratch/registry.bin" \
+    gst-launch-1.0 -q filesrc \
+    location="$scratch/usr/share/kestrel-sami/examples/two-languages.smi" ! kestrelsamiparse \
+    ! fakesink sync=false || { echo "the packaged element does not play an example"; exit 1; }
+fi
 echo "package: lintian clean, manual page clean, the extracted tool plays an example"

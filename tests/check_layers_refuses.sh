@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 expect_refused() { # name, a shell command run inside the copy, what the check must report
   rm -rf "$work/tree" && mkdir "$work/tree"
-  cp -r "$root/src" "$root/include" "$root/tools" "$root/layers.txt" "$work/tree/"
+  cp -r "$root/src" "$root/include" "$root/tools" "$root/gst" "$root/layers.txt" "$work/tree/"
   (cd "$work/tree" && eval "$2")
   if python3 "$check" "$work/tree" >"$work/out" 2>&1 || ! grep -q "$3" "$work/out"; then
     echo "not refused: $1"; cat "$work/out"; failures=$((failures + 1))
@@ -30,6 +30,12 @@ expect_refused "the generic container including the SAMI container" \
 expect_refused "the tool including the plug-in's code" \
   'echo "#include \"sami/Entities.h\"" >> tools/kestrel-sami/Host.h' \
   'kestrel-sami/Host.h.*sami/Entities.h'
+expect_refused "the element including the plug-in's code" \
+  'echo "#include \"container/File.h\"" >> gst/PangoMarkup.h' \
+  'gst/PangoMarkup.h.*gst -> container'
+expect_refused "dlopen in the element outside its OS file" \
+  'printf "void* g() { return dlopen(0, 0); }\n" >> gst/PangoMarkup.cpp' \
+  'gst/PangoMarkup.cpp.*(dlopen)'
 expect_refused "an OS header outside the OS layer" \
   'echo "#include <unistd.h>" >> src/sami/Entities.cpp' \
   'sami/Entities.cpp.*<unistd.h>'

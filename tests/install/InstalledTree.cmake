@@ -51,6 +51,22 @@ elseif(WAY STREQUAL "layout")
       message(FATAL_ERROR "${installed} was not installed")
     endif()
   endforeach()
+  # The GStreamer element, when built, is installed where GStreamer looks, and finds the
+  # installed plug-in from there.
+  if(GST_ELEMENT)
+    set(element "${PREFIX}/${LIBDIR}/gstreamer-1.0/libgstkestrelsami.so")
+    if(NOT EXISTS "${element}")
+      message(FATAL_ERROR "${LIBDIR}/gstreamer-1.0/libgstkestrelsami.so was not installed")
+    endif()
+    execute_process(COMMAND ${clean_env} --unset=KESTREL_SAMI_PLUGIN
+                            "GST_PLUGIN_PATH=${PREFIX}/${LIBDIR}/gstreamer-1.0"
+                            "GST_REGISTRY=${PREFIX}-gst-registry.bin" gst-launch-1.0 -q
+                            filesrc "location=${example}" ! kestrelsamiparse ! fakesink sync=false
+                    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "the installed element does not play ${example}: ${result}\n${out}${err}")
+    endif()
+  endif()
   # One version everywhere: the tool's, and the one inside the plug-in it finds.
   execute_process(COMMAND ${clean_env} "${PREFIX}/bin/kestrel-sami" --version
                   RESULT_VARIABLE result OUTPUT_VARIABLE out)

@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""The GStreamer element in real GStreamer pipelines, against the tool's JSON export.
+
+Usage: element_test.py CASE BUILD_DIR EXAMPLES_DIR [valgrind|asan]
+CASE is one of: inspect, examples, playbin, leaks. The element is taken from BUILD_DIR's
+lib/gstreamer-1.0 with a private registry; the tool from BUILD_DIR/bin. Exits 77 (skipped)
+without GStreamer's Python bindings or the elements a case needs.
+"""
+import atexit
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+case = sys.argv[1]
+build, examples_dir = pathlib.Path(sys.argv[2]).resolve(), pathlib.Path(sys.argv[3]).resolve()
+checker = sys.argv[4] if len(sys.argv) > 4 else "valgrind"
+suppressions = pathlib.Path(__file__).resolve().parent.parent / "valgrind" / "glibc.supp"
+scratch = pathlib.Path(tempfile.mkdtemp(prefix="kestrel-gst-"))
+atexit.register(shutil.rmtree, scratch, ignore_errors=True)
+os.environ["GST_PLUGIN_PATH"] = str(build / "lib" / "gstreamer-1.0")
+os.environ["GST_REGISTRY"] = str(scratch / "registry.bin")
+os.environ.pop("KESTREL_SAMI_PLUGIN", None)
+try:
+    import gi
+    gi.require_version("Gst", "1.0")
+    gi.require_version("GstApp", "1.0")
+    gi.require_version("Pango", "1.0")
+    from gi.repository import Gst, GstApp, Pango  # noqa: F401 (GstApp gives appsink's methods)
+except (ImportError, ValueError) as error:
+    print(f"GStreamer's Python bindings are missing ({error}); scripts/install-deps.sh "
+          "installs them: skipped")
+    sys.exit(77)
+Gst.init(None)
+examples = sorted(examples_dir.glob("*.smi"))
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def exported(path):
+    """The tool's JSON export of every stream of path, in the tool's order."""
+    out = subprocess.run([str(build / "bin" / "kestrel-sami"), "export", str(path), "--format",
+                          "json"], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)["streams"]
+
+
+def styles(markup):
+    """The text of Pango markup and the styles (b, i, u, s) it sets; None if Pango refuses it."""
+    try:
+        ok, attributes, text, _ = Pango.parse_markup(markup, -1, "\0")
+    except Exception:  # GLib.Error: the markup is not valid
+        return None
+    kinds = {Pango.AttrType.WEIGHT: "b", Pango.AttrType.STYLE: "i",
+             Pango.AttrType.UNDERLINE: "u", Pango.AttrType.STRIKETHROUGH: "s"}
+    found = {kinds[a.klass.type] for a in attributes.get_attributes() if a.klass.type in kinds}
+    return text, found
+
+
+def raw_styles(markup):
+    """The styles the tool's markup opens around some text."""
+    return {m.group(1).lower() for m in re.finditer(r"<([bius])>(?=(.*?)(?:</\1>|$))", markup,
+                                                      re.I | re.S)
+            if re.sub(r"<[^>]*>", "", m.group(2)).strip()}
+
+
+def collect(pipeline, pads):
+    """Runs pipeline to its end, an appsink on each new pad; (pad name, caps, tags, samples)."""
+    streams = {}
+
+    def on_sample(sink, name):
+        sample = sink.pull_sample()
+        buffer = sample.get_buffer()
+        data = buffer.extract_dup(0, buffer.get_size()).decode("utf-8")
+        streams[name]["samples"].append((buffer.pts, buffer.duration, data))
+        return Gst.FlowReturn.OK
+
+    def on_event(pad, info, name):
+        event = info.get_event()
+        if event.type == Gst.EventType.TAG:
+            tags = event.parse_tag()
+            for tag in (Gst.TAG_LANGUAGE_CODE, Gst.TAG_TITLE):
+                ok, value = tags.get_string(tag)
+                if ok:
+                    streams[name]["tags"][tag] = value
+        elif event.type == Gst.EventType.STREAM_START:
+            streams[name]["flags"] = event.parse_stream_flags()
+        return Gst.PadProbeReturn.OK
+
+    def on_pad(element, pad):
+        name = pad.get_name()
+        streams[name] = {"tags": {}, "samples": [], "flags": 0}
+        sink = Gst.ElementFactory.make("appsink")
+        sink.set_property("sync", False)
+        sink.set_property("emit-signals", True)
+        sink.connect("new-sample", on_sample, name)
+        sink.get_static_pad("sink").add_probe(Gst.PadProbeType.EVENT_DOWNSTREAM, on_event, name)
+        pipeline.add(sink)
+        sink.sync_state_with_parent()
+        pad.link(sink.get_static_pad("sink"))
+
+    pads.connect("pad-added", on_pad)
+    pipeline.set_state(Gst.State.PLAYING)
+    message = pipeline.get_bus().timed_pop_filtered(
+        30 * Gst.SECOND, Gst.MessageType.EOS | Gst.MessageType.ERROR)
+    error = message.parse_error()[0].message if message and \
+        message.type == Gst.MessageType.ERROR else None
+    pipeline.set_state(Gst.State.NULL)
+    return streams, error if message else "no end in 30 s"
+
+
+def case_inspect():
+    result = subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], capture_output=True,
+                            text=True)
+    check(result.returncode == 0, f"gst-inspect-1.0 finds the element: {result.stderr}")
+    for expected in ("application/x-subtitle-sami", "format: pango-markup", "language",
+                     "code-page"):
+        check(expected in result.stdout, f"gst-inspect-1.0 shows {expected}")
+    ours = Gst.ElementFactory.find("kestrelsamiparse")
+    theirs = Gst.ElementFactory.find("subparse")
+    check(ours is not None and (theirs is None or ours.get_rank() > theirs.get_rank()),
+          "ranked above subparse")
+
+
+# Inline markup as real files get it wrong: misnested, unclosed, stray closings, markup
+# characters as text, colours Pango does not know, sizes out of range.
+MISNESTED = """<SAMI><HEAD><STYLE TYPE="text/css"><!--
+.ENCC { Name: English; lang: en-US; } --></STYLE></HEAD><BODY>
+<SYNC Start=1000><P Class=ENCC><b><i>bold italic</b> italic</i> plain
+<SYNC Start=2000><P Class=ENCC><font color=red><b>never closed
+<SYNC Start=3000><P Class=ENCC></u>stray</s> closings</font>
+<SYNC Start=4000><P Class=ENCC>a &lt; b &amp;&amp; c > d "q" 'a'<br>next
+<SYNC Start=5000><P Class=ENCC><font color="javascript:x" face="A&quot;B" size=+99999>odd</font>
+<SYNC Start=6000><P Class=ENCC><s><u>x<b>y</u>z</s>w</b>
+<SYNC Start=7000><P Class=ENCC><b></b><i> </i>&nbsp;
+</BODY></SAMI>
+"""
+
+
+def case_examples():
+    misnested = scratch / "misnested.smi"
+    misnested.write_text(MISNESTED, encoding="utf-8")
+    for path in examples + [misnested]:
+        print(path.name)
+        want = exported(path)
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        streams, error = collect(pipeline, pipeline.get_by_name("parse"))
+        check(error is None, f"{path.name}: {error}")
+        check(len(streams) == len(want), f"{path.name}: {len(streams)} pads, "
+                                         f"{len(want)} streams")
+        # The viewer's stream first (with LANG=C, the container's own choice), then the rest in
+        # the document's order.
+        want.sort(key=lambda stream: not stream["selected"])
+        for index, stream in enumerate(want):
+            got = streams.get(f"src_{index}", {"tags": {}, "samples": [], "flags": 0})
+            where = f"{path.name} src_{index} (stream {stream['id']})"
+            check(got["tags"].get(Gst.TAG_LANGUAGE_CODE) == (stream["language"] or None),
+                  f"{where}: language tag {got['tags']}")
+            check(got["tags"].get(Gst.TAG_TITLE) == (stream["name"] or None),
+                  f"{where}: title tag {got['tags']}")
+            check(bool(got["flags"] & Gst.StreamFlags.SELECT) == (index == 0),
+                  f"{where}: stream flags {got['flags']}")
+            check(len(got["samples"]) == len(stream["subtitles"]),
+                  f"{where}: {len(got['samples'])} buffers, {len(stream['subtitles'])} subtitles")
+            for (pts, duration, markup), cue in zip(got["samples"], stream["subtitles"]):
+                parsed = styles(markup)
+                check(parsed is not None, f"{where}: Pango refuses {markup!r}")
+                check(pts == cue["start"] * Gst.MSECOND and
+                      duration == cue["duration"] * Gst.MSECOND,
+                      f"{where}: {pts}+{duration} ns, exported {cue['start']}+{cue['duration']}")
+                if parsed:
+                    check(parsed == (cue["text"], raw_styles(cue["markup"])),
+                          f"{where}: {markup!r} reads {parsed}, exported {cue['text']!r} "
+                          f"styled {raw_styles(cue['markup'])}")
+    # A file nobody can parse is an error message that says why, not a crash.
+    for name, content, says in (("empty.smi", b"", "is empty"),
+                                ("plain.smi", b"Just some text, no markup at all.\n",
+                                 "has no <SAMI> element")):
+        path = scratch / name
+        path.write_bytes(content)
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        _, error = collect(pipeline, pipeline.get_by_name("parse"))
+        check(error is not None and says in error, f"{name}: error {error!r}")
+
+
+def make_video(seconds):
+    """A short raw video in Matroska, made with videotestsrc."""
+    path = scratch / "video.mkv"
+    pipeline = Gst.parse_launch(
+        f"videotestsrc num-buffers={seconds * 5} ! video/x-raw,width=32,height=24,"
+        f"framerate=5/1 ! matroskamux ! filesink location={path}")
+    pipeline.set_state(Gst.State.PLAYING)
+    pipeline.get_bus().timed_pop_filtered(30 * Gst.SECOND, Gst.MessageType.EOS |
+                                          Gst.MessageType.ERROR)
+    pipeline.set_state(Gst.State.NULL)
+    return path
+
+
+def text_of(sample):
+    """(start in ms, plain text) of a text sample; None for no sample."""
+    if sample is None:
+        return None
+    buffer = sample.get_buffer()
+    text = buffer.extract_dup(0, buffer.get_size()).decode("utf-8")
+    parsed = styles(text)
+    return buffer.pts // Gst.MSECOND, parsed[0] if parsed else text
+
+
+def seek(playbin, position_ms):
+    playbin.seek_simple(Gst.Format.TIME, Gst.SeekFlags.FLUSH | Gst.SeekFlags.ACCURATE,
+                        position_ms * Gst.MSECOND)
+    playbin.get_state(10 * Gst.SECOND)
+
+
+def case_playbin():
+    for factory in ("videotestsrc", "matroskamux", "matroskademux", "playbin", "appsink"):
+        if Gst.ElementFactory.find(factory) is None:
+            print(f"{factory} is not installed: skipped")
+            sys.exit(77)
+    subtitles = examples_dir / "two-languages.smi"
+    want = {s["language"]: s["subtitles"] for s in exported(subtitles)}
+    video = make_video(40)
+    playbin = Gst.ElementFactory.make("playbin")
+    text_sink = Gst.ElementFactory.make("appsink")  # in step with the clock, as a player's
+    playbin.set_property("uri", video.as_uri())
+    playbin.set_property("suburi", subtitles.as_uri())
+    playbin.set_property("video-sink", Gst.ElementFactory.make("fakesink"))
+    playbin.set_property("audio-sink", Gst.ElementFactory.make("fakesink"))
+    playbin.set_property("text-sink", text_sink)
+    playbin.set_state(Gst.State.PAUSED)
+    result, state, _ = playbin.get_state(20 * Gst.SECOND)
+    check(state == Gst.State.PAUSED, f"playbin prerolls: {result} {state}")
+
+    inside = []
+    playbin.iterate_recurse().foreach(inside.append)
+    parsers = {e.get_factory().get_name() for e in inside if e.get_factory() is not None}
+    check("kestrelsamiparse" in parsers and "subparse" not in parsers,
+          f"playbin picks the element over subparse: {sorted(parsers)}")
+    check(playbin.get_property("n-text") == 2, f"n-text {playbin.get_property('n-text')}")
+    # LANG says Korean: the default text stream is the Korean one.
+    check(playbin.get_property("current-text") == 0, "current-text starts at 0")
+    tags = playbin.emit("get-text-tags", 0)
+    language = tags.get_string(Gst.TAG_LANGUAGE_CODE)[1] if tags else None
+    check(language == "ko", f"text stream 0 is in {language}")
+
+    def cue_at(language, ms):  # the subtitle on screen at ms, or the next one
+        return next((c["start"], c["text"]) for c in want[language]
+                    if c["start"] + c["duration"] > ms)
+
+    # Paused: each seek prerolls the subtitle on screen at its position.
+    for position in (0, 12000):
+        seek(playbin, position)
+        got = text_of(text_sink.try_pull_preroll(10 * Gst.SECOND))
+        check(got == cue_at("ko", position), f"paused, seek to {position} ms: {got}, "
+                                             f"expected {cue_at('ko', position)}")
+    # Playing, as a viewer switches: the other language's subtitles follow the switch (playbin
+    # restarts an external file's subtitles), and a seek lands on the right one. (Switching
+    # while paused can hang inside GStreamer when the machine is busy: a full queue in front of
+    # the prerolled text sink keeps a thread that the switch's flush waits for.)
+    playbin.set_state(Gst.State.PLAYING)
+    for current, language, position in ((1, "en", 19000), (0, "ko", 3000), (1, "en", 12000)):
+        texts = {c["text"] for c in want[language]}
+        playbin.set_property("current-text", current)
+        got = None
+        for _ in range(20):
+            got = text_of(text_sink.try_pull_sample(Gst.SECOND))
+            if got and got[1] in texts:
+                break
+        check(got and got[1] in texts, f"after switching to text stream {current}: {got}")
+        seek(playbin, position)
+        got = text_of(text_sink.try_pull_sample(10 * Gst.SECOND))
+        check(got == cue_at(language, position),
+              f"playing stream {current}, seek to {position} ms: {got}, "
+              f"expected {cue_at(language, position)}")
+    playbin.set_state(Gst.State.NULL)
+
+
+def our_records(report):
+    """The records of a Valgrind or AddressSanitizer report (errors, leaks) whose stack passes
+    through our code: the element, the host library, the plug-in, the logging library."""
+    records = re.split(r"\n(?:==\d+== ?)?\n", report)
+    return [r for r in records if re.search(r"[Kk]estrel", r) and
+            re.search(r"lost in loss record|leak of|Invalid|uninitialised|ERROR", r)]
+
+
+def case_leaks():
+    pipeline = []  # one branch per example, a sink on every stream
+    for number, path in enumerate(examples):
+        pipeline += ["filesrc", f"location={path}", "!", "kestrelsamiparse", f"name=p{number}"]
+        for i in range(len(exported(path))):
+            pipeline += [f"p{number}.src_{i}", "!", "fakesink", "sync=false"]
+    subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], check=True, capture_output=True)
+    log = scratch / "leaks.log"
+    env = dict(os.environ, LANG="C", LC_ALL="", KESTREL_LOG="")
+    if checker == "asan":  # the runtime is preloaded (LD_PRELOAD) by whoever runs this
+        env["ASAN_OPTIONS"] = f"detect_leaks=1:exitcode=0:log_path={log}"
+        command = ["gst-launch-1.0", "-q"]
+    else:
+        command = ["valgrind", "--quiet", f"--log-file={log}", "--leak-check=full",
+                   "--num-callers=40", "--show-leak-kinds=definite,indirect",
+                   f"--suppressions={suppressions}", "gst-launch-1.0", "-q"]
+    result = subprocess.run(command + pipeline, env=env, capture_output=True, text=True)
+    check(result.returncode == 0, f"the pipeline over every example: {result.stderr}")
+    report = "".join(p.read_text() for p in scratch.glob("leaks.log*"))
+    ours = our_records(report)
+    check(not ours, "errors or leaks through our code:\n" + "\n\n".join(ours))
+
+
+{"inspect": case_inspect, "examples": case_examples, "playbin": case_playbin,
+ "leaks": case_leaks}[case]()
+print(f"{case}: {len(failures)} failure(s)")
+sys.exit(1 if failures else 0)
