@@ -57,34 +57,70 @@ std::string preferredLanguageFromLocale() {
   return {};
 }
 
-/// Reads the whole file, or says in one sentence why it can't.
-bool readFile(const std::string& path, std::string& bytes, std::string& error) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (!std::filesystem::exists(status)) {
-    error = "cannot read " + path + ": no such file.";
-    return false;
+/// The file as the tool sees it before the plug-in reads it: a regular file it can open, its
+/// size and its first bytes. The whole of it is read only when something needs every byte
+/// (telling UTF-8 from a code page, or looking for "<SAMI" once an open found nothing).
+class InputFile {
+public:
+  /// Checks that path is a readable regular file, or says in one sentence why it is not.
+  bool inspect(const std::string& path, std::string& error) {
+    path_ = path;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
+      error = "cannot read " + path + ": no such file.";
+      return false;
+    }
+    if (std::filesystem::is_directory(status)) {
+      error = path + " is a directory, not a SAMI file.";
+      return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+      error = path + " is not a regular file.";
+      return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    size_ = std::filesystem::file_size(path, ec);
+    if (ec)
+      size_ = 0;
+    char head[kHeadBytes];
+    in.read(head, kHeadBytes);
+    if (in.bad()) {
+      error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    head_.assign(head, static_cast<size_t>(in.gcount()));
+    return true;
   }
-  if (std::filesystem::is_directory(status)) {
-    error = path + " is a directory, not a SAMI file.";
-    return false;
+
+  [[nodiscard]] uint64_t size() const { return size_; }
+  /// The first bytes, enough for any Unicode signature.
+  [[nodiscard]] std::string_view head() const { return head_; }
+
+  /// Every byte, read on first use; what could be read when reading fails half way.
+  std::string_view whole() {
+    if (!whole_) {
+      // Uninitialised: the read writes every byte kept.
+      whole_.reset(new char[size_ + 1]);
+      std::ifstream in(path_, std::ios::binary);
+      in.read(whole_.get(), static_cast<std::streamsize>(size_));
+      wholeLength_ = in ? size_ : static_cast<uint64_t>(std::max<std::streamsize>(in.gcount(), 0));
+    }
+    return {whole_.get(), wholeLength_};
   }
-  if (!std::filesystem::is_regular_file(status)) {
-    error = path + " is not a regular file.";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
-    return false;
-  }
-  return true;
-}
+
+private:
+  static constexpr size_t kHeadBytes = 4; // the longest signature
+  std::string path_;
+  uint64_t size_ = 0;
+  std::string head_;
+  std::unique_ptr<char[]> whole_;
+  uint64_t wholeLength_ = 0;
+};
 
 /// How the tool answers the "CodePage" settings for one file, and how to describe it.
 struct EncodingChoice {
@@ -93,11 +129,10 @@ struct EncodingChoice {
   bool wellFormedUtf8 = false; // read as UTF-8, and it is: decoding cannot fail
 };
 
-EncodingChoice chooseEncoding(const Options& options, const std::string& path,
-                              std::string_view bytes) {
+EncodingChoice chooseEncoding(const Options& options, const std::string& path, InputFile& file) {
   EncodingChoice choice;
   choice.settings.overrideEmbedded = options.ignoreSignature;
-  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(bytes);
+  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(file.head());
   if (signature) {
     choice.description = *signature + " (signature)";
     // A signature decides before "Name" is asked for; answer it anyway if the user gave one.
@@ -110,6 +145,9 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path,
                                                    : *options.codePage + " (--code-page)";
     return choice;
   }
+  // Only here does the tool need every byte: the plug-in takes unnamed text as UTF-8, and
+  // text that is not UTF-8 gets its code page detected.
+  const std::string_view bytes = file.whole();
   if (isWellFormedUtf8(bytes)) {
     choice.description = "UTF-8";
     choice.wellFormedUtf8 = true;
@@ -236,7 +274,7 @@ public:
   explicit Tool(const Options& options) : options_(options) {}
 
   int run() {
-    if (!readFile(options_.file, bytes_, error_))
+    if (!file_.inspect(options_.file, error_))
       return fail(kExitNoInput, error_);
     const std::string url = fileUrl(options_.file);
     const std::string absolute = absolutePath(options_.file);
@@ -246,7 +284,7 @@ public:
     if (utf16Units(absolute) > kMaxPathUnits)
       return fail(kExitData, "the container cannot open " + options_.file +
                                  ": its full path is longer than 259 characters.");
-    encoding_ = chooseEncoding(options_, options_.file, bytes_);
+    encoding_ = chooseEncoding(options_, options_.file, file_);
 
     PluginLibrary library;
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
@@ -290,9 +328,9 @@ private:
     std::cout << options_.file << ": not recognised as SAMI";
     if (result != 0)
       std::cout << " (the engine refused the text format, result " << int{result} << ")";
-    else if (bytes_.size() < 1024)
+    else if (file_.size() < 1024)
       std::cout << " (the container reads the first 1024 bytes, and the file has only "
-                << bytes_.size() << ")";
+                << file_.size() << ")";
     else if (!readerSays.empty())
       std::cout << ": " << readerSays;
     else if (!reader.watching())
@@ -308,7 +346,7 @@ private:
     if (session.open(url) != Kestrel::kResultOk)
       return refused(url, reader);
     if (session.streams().empty()) {
-      if (!containsSamiMarker(bytes_))
+      if (!containsSamiMarker(file_.whole()))
         return fail(kExitData, options_.file + " is not a SAMI document: it has no <SAMI> "
                                                "element.");
       std::cerr << "kestrel-sami: " << options_.file << " holds no subtitles.\n";
@@ -323,10 +361,10 @@ private:
       return fail(kExitData, "the container refuses the name " + options_.file +
                                  ": it accepts only names ending in lower-case \".smi\" or "
                                  "\".sami\".");
-    if (bytes_.empty())
+    if (file_.size() == 0)
       return fail(kExitData, options_.file + " is empty.");
     // Text taken as it is must hold one character and one more byte.
-    if (encoding_.wellFormedUtf8 && bytes_.size() < 2)
+    if (encoding_.wellFormedUtf8 && file_.size() < 2)
       return fail(kExitData, options_.file + " holds too little text for the container: it "
                                              "needs at least one character and one more byte.");
     if (reader.last()) {
@@ -476,48 +514,108 @@ private:
     if (streams.empty() && options_.language)
       return fail(kExitData, "no stream of " + options_.file + " was chosen for \"" +
                                  *options_.language + "\".");
+    // SubRip and WebVTT are written as the samples come, each straight from the container's
+    // buffer into the stream's output; JSON and ASS look at every cue before writing one.
+    const bool whole =
+        options_.format == ExportFormat::Json || options_.format == ExportFormat::Ass;
     std::vector<StreamCues> exported;
+    std::vector<Rendered> rendered;
+    std::string repaired;
+    const auto validText = [&repaired](std::string_view text) {
+      if (isWellFormedUtf8(text))
+        return text;
+      repaired = repairUtf8(text);
+      return std::string_view(repaired);
+    };
     for (const auto* stream : streams) {
       ReadShortfall shortfall;
       StreamCues cues{
           stream->id, stream->name, stream->language, stream->region, session.selected() == stream,
           {}};
-      cues.cues = session.readAll(*stream, shortfall);
+      if (whole) {
+        session.readEach(*stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           cues.cues.push_back({start, duration, std::string(validText(text))});
+                         });
+      } else if (options_.format == ExportFormat::Vtt) {
+        VttWriter writer(options_.styleBlock);
+        session.readEach(*stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           writer.add(start, duration, validText(text));
+                         });
+        rendered.push_back({writer.header(), std::move(writer.body())});
+      } else {
+        Rendered srt;
+        SrtWriter writer(srt.body);
+        session.readEach(*stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           writer.add(start, duration, validText(text));
+                         });
+        rendered.push_back(std::move(srt));
+      }
       reportShortfall(*stream, shortfall);
-      for (auto& cue : cues.cues)
-        cue.markup = repairUtf8(cue.markup);
       exported.push_back(std::move(cues));
     }
 
     if (options_.format == ExportFormat::Json)
-      return write(options_.output, writeJson(options_.file, exported));
-    const auto render = [this](const StreamCues& stream) {
-      switch (options_.format) {
-      case ExportFormat::Vtt:
-        return writeVtt(stream.cues, options_.styleBlock);
-      case ExportFormat::Ass:
-        return writeAss(stream.cues, stream.name);
-      default:
-        return writeSrt(stream.cues);
-      }
-    };
+      return write(options_.output, {{}, writeJson(options_.file, exported)});
+    if (options_.format == ExportFormat::Ass)
+      for (const auto& stream : exported)
+        rendered.push_back({{}, writeAss(stream.cues, stream.name)});
     if (exported.size() == 1)
-      return write(options_.output, render(exported.front()));
+      return write(options_.output, rendered.front());
     if (exported.empty())
-      return write(options_.output, options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
-                                    : options_.format == ExportFormat::Ass ? writeAss({}, "")
-                                                                           : "");
+      return write(options_.output, {{},
+                                     options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
+                                     : options_.format == ExportFormat::Ass ? writeAss({}, "")
+                                                                            : ""});
     if (!options_.output)
       return fail(kExitUsage, options_.file + " has " + std::to_string(exported.size()) +
                                   " streams; choose one with --stream ID or --lang TAG, or give "
                                   "-o OUT to write one file per stream.");
-    for (const auto& stream : exported) {
-      const std::string path = perStreamPath(*options_.output, stream, exported);
-      if (const int code = write(path, render(stream)); code != 0)
+    if (isDevice(*options_.output)) {
+      // One device (or pipe) takes every stream, one after the other, through one opening:
+      // opened again, /dev/stdout on a file would start the file over.
+      std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
+      for (size_t i = 0; i < rendered.size() && out; ++i) {
+        out.write(rendered[i].head.data(), static_cast<std::streamsize>(rendered[i].head.size()));
+        out.write(rendered[i].body.data(), static_cast<std::streamsize>(rendered[i].body.size()));
+      }
+      out.close();
+      if (!out)
+        return fail(kExitCantCreate,
+                    "cannot write " + *options_.output + ": " + std::strerror(errno) + ".");
+      for (const auto& stream : exported)
+        std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << *options_.output
+                  << '\n';
+      return 0;
+    }
+    for (size_t i = 0; i < exported.size(); ++i) {
+      const std::string path = perStreamPath(*options_.output, exported[i], exported);
+      if (const int code = write(path, rendered[i]); code != 0)
         return code;
-      std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << path << '\n';
+      std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << path << '\n';
     }
     return 0;
+  }
+
+  /// A file's text in two parts, written one after the other: WebVTT's header is known only
+  /// once its cues are.
+  struct Rendered {
+    std::string head;
+    std::string body;
+  };
+
+  /// Whether OUT is a device or a pipe rather than a file to name others after: anything
+  /// under /dev/, or an existing file that is neither a regular file nor a directory.
+  static bool isDevice(const std::string& output) {
+    const std::string path = absolutePath(output);
+    if (path.starts_with("/dev/"))
+      return true;
+    std::error_code ec;
+    const auto status = std::filesystem::status(output, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
   }
 
   /// "out.srt" becomes "out.en.srt" for a stream in English, or "out.3.srt" for stream 3
@@ -537,15 +635,18 @@ private:
         .string();
   }
 
-  int write(const std::optional<std::string>& path, const std::string& text) {
+  int write(const std::optional<std::string>& path, const Rendered& text) {
     if (!path) {
-      std::cout << text;
+      std::cout.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+      std::cout.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
       std::cout.flush();
       return std::cout ? 0 : fail(kExitCantCreate, "cannot write to standard output.");
     }
     std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-    if (out)
-      out << text;
+    if (out) {
+      out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+      out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
+    }
     out.close();
     if (!out)
       return fail(kExitCantCreate, "cannot write " + *path + ": " + std::strerror(errno) + ".");
@@ -553,7 +654,7 @@ private:
   }
 
   const Options& options_;
-  std::string bytes_;
+  InputFile file_;
   std::string language_;
   EncodingChoice encoding_;
   std::string error_;
