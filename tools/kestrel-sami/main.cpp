@@ -295,8 +295,8 @@ public:
       return fail(kExitUnavailable, session.error());
 
     if (options_.command == Command::Probe)
-      return probe(session, url, library.logObserve());
-    if (const int code = open(session, url, library.logObserve()); code != 0)
+      return probe(session, url, library.logWatch());
+    if (const int code = open(session, url, library.logWatch()); code != 0)
       return code;
     switch (options_.command) {
     case Command::Info:
@@ -311,7 +311,7 @@ public:
   }
 
 private:
-  int probe(Session& session, const std::string& url, LogObserveFn observe) {
+  int probe(Session& session, const std::string& url, const LogWatch& observe) {
     std::vector<Kestrel::StreamFormat> formats;
     ReaderLog reader(observe);
     const uint8_t result = session.probe(url, formats);
@@ -341,7 +341,7 @@ private:
     return kExitNotRecognised;
   }
 
-  int open(Session& session, const std::string& url, LogObserveFn observe) {
+  int open(Session& session, const std::string& url, const LogWatch& observe) {
     ReaderLog reader(observe);
     if (session.open(url) != Kestrel::kResultOk)
       return refused(url, reader);
