@@ -19,8 +19,18 @@ bool isHex(char c) {
 }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-/// The value of attribute name in the text of a font tag (after "font"), as written.
-std::optional<std::string_view> attributeValue(std::string_view attributes, std::string_view name) {
+/// The values of a font tag's colour, face and size attributes (in the text after "font"),
+/// as written; each the first of its name, nothing for a name not there.
+struct FontValues {
+  std::optional<std::string_view> color;
+  std::optional<std::string_view> face;
+  std::optional<std::string_view> size;
+};
+
+bool isName(std::string_view name, std::string_view lowerName);
+
+FontValues fontValues(std::string_view attributes) {
+  FontValues found;
   size_t i = 0;
   while (i < attributes.size()) {
     while (i < attributes.size() && isSpace(attributes[i]))
@@ -54,13 +64,15 @@ std::optional<std::string_view> attributeValue(std::string_view attributes, std:
         ++i;
       valueEnd = i;
     }
-    bool same = attribute.size() == name.size();
-    for (size_t k = 0; same && k < name.size(); ++k)
-      same = lower(attribute[k]) == name[k];
-    if (same)
-      return attributes.substr(valueStart, valueEnd - valueStart);
+    const std::string_view value = attributes.substr(valueStart, valueEnd - valueStart);
+    if (!found.color && isName(attribute, "color"))
+      found.color = value;
+    else if (!found.face && isName(attribute, "face"))
+      found.face = value;
+    else if (!found.size && isName(attribute, "size"))
+      found.size = value;
   }
-  return std::nullopt;
+  return found;
 }
 
 /// Whether name, letters as written, is lowerName in any letter case.
@@ -124,12 +136,13 @@ size_t matchTag(std::string_view s, MarkupPiece& token) {
     token.kind = closing ? Kind::Close : Kind::Open;
     token.style = Style::Font;
     if (!closing) {
-      if (const auto color = attributeValue(rest, "color"))
-        token.color = normalizeColor(*color);
-      if (const auto face = attributeValue(rest, "face"))
-        token.face = *face;
-      if (const auto size = attributeValue(rest, "size"))
-        token.size = *size;
+      const FontValues values = fontValues(rest);
+      if (values.color)
+        token.color = normalizeColor(*values.color);
+      if (values.face)
+        token.face = *values.face;
+      if (values.size)
+        token.size = *values.size;
     }
     return close + 1;
   }

@@ -112,6 +112,8 @@ public:
     }
     return {whole_.get(), wholeLength_};
   }
+  /// Gives the bytes back (whole() reads them again if it must).
+  void forget() { whole_.reset(); }
 
 private:
   static constexpr size_t kHeadBytes = 4; // the longest signature
@@ -285,6 +287,7 @@ public:
       return fail(kExitData, "the container cannot open " + options_.file +
                                  ": its full path is longer than 259 characters.");
     encoding_ = chooseEncoding(options_, options_.file, file_);
+    file_.forget(); // the plug-in reads the file itself
 
     PluginLibrary library;
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
@@ -518,6 +521,22 @@ private:
     // buffer into the stream's output; JSON and ASS look at every cue before writing one.
     const bool whole =
         options_.format == ExportFormat::Json || options_.format == ExportFormat::Ass;
+    // With several streams and -o, each stream's output is written once the stream is read,
+    // so that one stream's output is held at a time. What the tool says of the writing still
+    // comes after all it said while reading.
+    const bool perStream = streams.size() > 1 && options_.output && !whole;
+    const bool device = perStream && isDevice(*options_.output);
+    std::vector<StreamCues> described;
+    for (const auto* stream : streams)
+      described.push_back({stream->id,
+                           stream->name,
+                           stream->language,
+                           stream->region,
+                           session.selected() == stream,
+                           {}});
+    std::ofstream deviceOut;
+    std::vector<std::string> written; // a path per stream written
+    std::string writeError;
     std::vector<StreamCues> exported;
     std::vector<Rendered> rendered;
     std::string repaired;
@@ -527,43 +546,74 @@ private:
       repaired = repairUtf8(text);
       return std::string_view(repaired);
     };
-    for (const auto* stream : streams) {
+    for (size_t i = 0; i < streams.size(); ++i) {
+      const StreamDescription& stream = *streams[i];
       ReadShortfall shortfall;
-      StreamCues cues{
-          stream->id, stream->name, stream->language, stream->region, session.selected() == stream,
-          {}};
+      StreamCues cues = described[i];
+      Rendered output;
       if (whole) {
-        session.readEach(*stream, shortfall,
+        session.readEach(stream, shortfall,
                          [&](uint32_t start, uint32_t duration, std::string_view text) {
                            cues.cues.push_back({start, duration, std::string(validText(text))});
                          });
       } else if (options_.format == ExportFormat::Vtt) {
         VttWriter writer(options_.styleBlock);
-        session.readEach(*stream, shortfall,
+        writer.body().reserve(outputEstimate());
+        session.readEach(stream, shortfall,
                          [&](uint32_t start, uint32_t duration, std::string_view text) {
                            writer.add(start, duration, validText(text));
                          });
-        rendered.push_back({writer.header(), std::move(writer.body())});
+        output = {writer.header(), std::move(writer.body())};
       } else {
-        Rendered srt;
-        SrtWriter writer(srt.body);
-        session.readEach(*stream, shortfall,
+        output.body.reserve(outputEstimate());
+        SrtWriter writer(output.body);
+        session.readEach(stream, shortfall,
                          [&](uint32_t start, uint32_t duration, std::string_view text) {
                            writer.add(start, duration, validText(text));
                          });
-        rendered.push_back(std::move(srt));
       }
-      reportShortfall(*stream, shortfall);
+      reportShortfall(stream, shortfall);
       exported.push_back(std::move(cues));
+      if (whole) {
+        // written below, once every stream is read
+      } else if (!perStream) {
+        rendered.push_back(std::move(output));
+      } else if (writeError.empty() && device) {
+        // One device (or pipe) takes every stream, one after the other, through one
+        // opening: opened again, /dev/stdout on a file would start the file over.
+        if (!deviceOut.is_open())
+          deviceOut.open(*options_.output, std::ios::binary | std::ios::trunc);
+        deviceOut.write(output.head.data(), static_cast<std::streamsize>(output.head.size()));
+        deviceOut.write(output.body.data(), static_cast<std::streamsize>(output.body.size()));
+        if (!deviceOut)
+          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
+      } else if (writeError.empty()) {
+        const std::string path = perStreamPath(*options_.output, described[i], described);
+        if (writeFile(path, output, writeError))
+          written.push_back(path);
+      }
     }
 
+    if (perStream) {
+      if (device && writeError.empty()) {
+        deviceOut.close();
+        if (!deviceOut)
+          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
+        if (writeError.empty())
+          written.assign(exported.size(), *options_.output);
+      }
+      for (size_t i = 0; i < written.size(); ++i)
+        std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << written[i]
+                  << '\n';
+      return writeError.empty() ? 0 : fail(kExitCantCreate, writeError);
+    }
     if (options_.format == ExportFormat::Json)
       return write(options_.output, {{}, writeJson(options_.file, exported)});
     if (options_.format == ExportFormat::Ass)
       for (const auto& stream : exported)
         rendered.push_back({{}, writeAss(stream.cues, stream.name)});
     if (exported.size() == 1)
-      return write(options_.output, rendered.front());
+      return write(options_.output, rendered.back());
     if (exported.empty())
       return write(options_.output, {{},
                                      options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
@@ -573,13 +623,12 @@ private:
       return fail(kExitUsage, options_.file + " has " + std::to_string(exported.size()) +
                                   " streams; choose one with --stream ID or --lang TAG, or give "
                                   "-o OUT to write one file per stream.");
+    // ASS with several streams: one file per stream, or the device taking them all.
     if (isDevice(*options_.output)) {
-      // One device (or pipe) takes every stream, one after the other, through one opening:
-      // opened again, /dev/stdout on a file would start the file over.
       std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
-      for (size_t i = 0; i < rendered.size() && out; ++i) {
-        out.write(rendered[i].head.data(), static_cast<std::streamsize>(rendered[i].head.size()));
-        out.write(rendered[i].body.data(), static_cast<std::streamsize>(rendered[i].body.size()));
+      for (const auto& text : rendered) {
+        out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+        out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
       }
       out.close();
       if (!out)
@@ -597,6 +646,12 @@ private:
       std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << path << '\n';
     }
     return 0;
+  }
+
+  /// Room for one stream's output: a stream's cues take no more than the document's bytes
+  /// and their times; pages never written are never touched.
+  [[nodiscard]] size_t outputEstimate() const {
+    return static_cast<size_t>(std::min<uint64_t>(file_.size() + file_.size() / 2, SIZE_MAX / 4));
   }
 
   /// A file's text in two parts, written one after the other: WebVTT's header is known only
@@ -642,15 +697,23 @@ private:
       std::cout.flush();
       return std::cout ? 0 : fail(kExitCantCreate, "cannot write to standard output.");
     }
-    std::ofstream out(*path, std::ios::binary | std::ios::trunc);
+    std::string error;
+    return writeFile(*path, text, error) ? 0 : fail(kExitCantCreate, error);
+  }
+
+  /// Writes text to a file; false with the sentence saying why when it can't.
+  static bool writeFile(const std::string& path, const Rendered& text, std::string& error) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (out) {
       out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
       out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
     }
     out.close();
-    if (!out)
-      return fail(kExitCantCreate, "cannot write " + *path + ": " + std::strerror(errno) + ".");
-    return 0;
+    if (!out) {
+      error = "cannot write " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    return true;
   }
 
   const Options& options_;
