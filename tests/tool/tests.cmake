@@ -83,6 +83,14 @@ kestrel_tool_test(ExportOneFilePerStream
                   STDERR_MATCH "^kestrel-sami: wrote stream 1 to [^\n]*/two\\.en\\.srt\nkestrel-sami: wrote stream 2 to [^\n]*/two\\.ko\\.srt\n$"
                   OUTPUTS ${KESTREL_TOOL_OUT}/two.en.srt=${KESTREL_TOOL_EXPECTED}/two.en.srt
                           ${KESTREL_TOOL_OUT}/two.ko.srt=${KESTREL_TOOL_EXPECTED}/two.ko.srt)
+# A device or pipe as OUT takes every stream, one after the other, through one opening; no
+# "/dev/null.en.srt" beside it.
+kestrel_tool_test(ExportSeveralStreamsIntoStandardOutput
+                  ARGS export ${ex}/two-languages.smi --format srt -o /dev/stdout
+                  STDERR_MATCH "^kestrel-sami: wrote stream 1 to /dev/stdout\nkestrel-sami: wrote stream 2 to /dev/stdout\n$")
+kestrel_tool_test(ExportSeveralStreamsIntoDevNull
+                  ARGS export ${ex}/two-languages.smi --format vtt -o /dev/null
+                  STDERR_MATCH "^kestrel-sami: wrote stream 1 to /dev/null\nkestrel-sami: wrote stream 2 to /dev/null\n$")
 
 # Probing by content.
 kestrel_tool_test(ProbeUtf16 ARGS probe ${ex}/japanese-utf16.smi)
