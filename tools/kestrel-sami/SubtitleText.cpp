@@ -85,6 +85,20 @@ bool isName(std::string_view name, std::string_view lowerName) {
   return true;
 }
 
+/// normalizeColor's result, remembered for the value last asked: a document writes the same
+/// few colours over and over.
+const std::string& normalizedColor(std::string_view value) {
+  thread_local std::string lastValue;
+  thread_local std::string lastColor;
+  thread_local bool known = false;
+  if (!known || value != lastValue) {
+    lastColor = normalizeColor(value);
+    lastValue.assign(value);
+    known = true;
+  }
+  return lastColor;
+}
+
 /// Recognises the markup item at the start of s ("<...>"); sets token and returns its length,
 /// or 0 when it is not markup the engine styles with.
 size_t matchTag(std::string_view s, MarkupPiece& token) {
@@ -138,7 +152,7 @@ size_t matchTag(std::string_view s, MarkupPiece& token) {
     if (!closing) {
       const FontValues values = fontValues(rest);
       if (values.color)
-        token.color = normalizeColor(*values.color);
+        token.color = normalizedColor(*values.color);
       if (values.face)
         token.face = *values.face;
       if (values.size)
@@ -162,17 +176,24 @@ constexpr Dialect kPlain;
 constexpr Dialect kSrt{true, true, true, Dialect::Color::FontTag, false};
 constexpr Dialect kVtt{true, true, true, Dialect::Color::VttClass, true};
 
-void appendNumber(std::string& out, uint64_t value, size_t minDigits = 1) {
-  char digits[24];
-  size_t count = 0;
+/// Writes value in decimal, at least minDigits digits, ending just before end; returns
+/// where the digits start.
+char* digitsBefore(char* end, uint64_t value, size_t minDigits = 1) {
+  char* at = end;
   do {
-    digits[count++] = static_cast<char>('0' + value % 10);
+    *--at = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (count < minDigits)
-    digits[count++] = '0';
-  while (count > 0)
-    out += digits[--count];
+  while (static_cast<size_t>(end - at) < minDigits)
+    *--at = '0';
+  return at;
+}
+
+void appendNumber(std::string& out, uint64_t value) {
+  char digits[24];
+  char* const end = digits + sizeof digits;
+  const char* start = digitsBefore(end, value);
+  out.append(start, static_cast<size_t>(end - start));
 }
 
 /// JSON string text of valid UTF-8.
@@ -416,6 +437,8 @@ private:
   // a byte that is neither white space nor part of a no-break space (C2 A0). Pieces meet
   // without a separator only across tags; white space and line breaks separate them.
   void see(std::string_view text) {
+    if (visible_)
+      return; // nothing more to learn
     for (const char c : text) {
       if (pendingLead_) {
         pendingLead_ = false;
@@ -626,13 +649,17 @@ std::string vttText(std::string_view markup, std::set<std::string>& colorClasses
 }
 
 void appendTime(std::string& out, uint64_t ms, char separator) {
-  appendNumber(out, ms / 3600000, 2);
-  out += ':';
-  appendNumber(out, ms / 60000 % 60, 2);
-  out += ':';
-  appendNumber(out, ms / 1000 % 60, 2);
-  out += separator;
-  appendNumber(out, ms % 1000, 3);
+  // Written back to front: milliseconds, seconds, minutes, then hours of any length.
+  char text[40];
+  char* const end = text + sizeof text;
+  char* at = digitsBefore(end, ms % 1000, 3);
+  *--at = separator;
+  at = digitsBefore(at, ms / 1000 % 60, 2);
+  *--at = ':';
+  at = digitsBefore(at, ms / 60000 % 60, 2);
+  *--at = ':';
+  at = digitsBefore(at, ms / 3600000, 2);
+  out.append(at, static_cast<size_t>(end - at));
 }
 
 std::string formatTime(uint64_t ms, char separator) {
