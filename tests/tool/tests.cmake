@@ -130,6 +130,10 @@ kestrel_tool_test(ErrorPluginMissing ARGS info ${ex}/styled.smi --plugin /nonexi
 kestrel_tool_test(ErrorOutputUnwritable ARGS export ${ex}/styled.smi --format srt
                   -o ${KESTREL_TOOL_OUT}/no-such-dir/x.srt EXIT 73
                   STDERR_MATCH "^kestrel-sami: cannot write [^\n]*/no-such-dir/x\\.srt: No such file or directory\\.\n$")
+# Several streams are written one by one as each is read; the first that fails stops the rest.
+kestrel_tool_test(ErrorOutputUnwritableSeveralStreams ARGS export ${ex}/two-languages.smi
+                  --format srt -o ${KESTREL_TOOL_OUT}/no-such-dir/two.srt EXIT 73
+                  STDERR_MATCH "^kestrel-sami: cannot write [^\n]*/no-such-dir/two\\.en\\.srt: No such file or directory\\.\n$")
 
 # -v switches the logging library on and shows the plug-in's own messages.
 # The plug-in finds the logging library through its own run path; AddressSanitizer's dlopen
