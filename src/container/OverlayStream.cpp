@@ -182,12 +182,6 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   sample->duration = entry->duration;
 
   position_ += rate > 0 ? 1 : -1;
-  // An engine reading on finds the next entries cold, each record and text in its own place:
-  // the record after next and the next one's text are fetched while it works on this one.
-  if (const int32_t after = position_ + (rate > 0 ? 1 : -1); after >= 0 && after < entryCount())
-    __builtin_prefetch(entries_[static_cast<size_t>(after)]);
-  if (position_ >= 0 && position_ < entryCount())
-    __builtin_prefetch(entries_[static_cast<size_t>(position_)]->data);
   lastEndTime = static_cast<int32_t>(endOf(sample.get()));
   KESTREL_LOG(KESTREL_LOG_PARSED, streamIndex, sample->timestamp, sample->duration,
               clock_->getMediaTime());
