@@ -527,6 +527,7 @@ private:
     const bool perStream = streams.size() > 1 && options_.output && !whole;
     const bool device = perStream && isDevice(*options_.output);
     std::vector<StreamCues> described;
+    described.reserve(streams.size());
     for (const auto* stream : streams)
       described.push_back({stream->id,
                            stream->name,
