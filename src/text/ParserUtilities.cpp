@@ -184,7 +184,10 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
   const char* start = data + encoding.skipped;
   const uint32_t remaining = size - encoding.skipped;
 
-  std::string converted;
+  // Converted text goes straight into storage of the output's allocator; the file's bytes
+  // go back when this returns.
+  const auto giveBackText = [&owner](char* bytes) { owner.free(bytes); };
+  std::unique_ptr<char, decltype(giveBackText)> converted(nullptr, giveBackText);
   const char* utf8 = start;
   std::size_t utf8Length = remaining;
   if (!encoding.name.empty()) {
@@ -194,14 +197,19 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
       KESTREL_LOG(KESTREL_LOG_ALLOCATE_FAILED, static_cast<long>(bytes));
       return TooLargeToConvert;
     }
-    converted = convertToUtf8(encoding.name.c_str(), start, remaining);
-    if (converted.empty() && remaining > 0) {
-      KESTREL_LOG(KESTREL_LOG_NO_TEXT, name, describe(NotDecoded));
-      return NotDecoded;
+    char* convertedText = nullptr;
+    uint32_t convertedLength = 0;
+    if (remaining == 0 ||
+        !convertToUtf8(encoding.name.c_str(), start, remaining, owner,
+                       encoding.dropsSignatureCharacter, &convertedText, &convertedLength)) {
+      if (remaining > 0) {
+        KESTREL_LOG(KESTREL_LOG_NO_TEXT, name, describe(NotDecoded));
+        return NotDecoded;
+      }
+      convertedText = nullptr;
     }
-    utf8 = converted.c_str();
-    if (encoding.dropsSignatureCharacter && converted.starts_with("\xEF\xBB\xBF"))
-      utf8 += 3;
+    converted.reset(convertedText);
+    utf8 = converted ? converted.get() : "";
     utf8Length = std::strlen(utf8); // a U+0000 in the source ends the text
   }
 
@@ -224,7 +232,15 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
     return None;
   }
 
-  // Built on the output's own allocator and handed over without a second copy.
+  // Converted text already lies in the output's storage, NUL included.
+  if (converted) {
+    text->release();
+    text->data = converted.release();
+    text->length = static_cast<int32_t>(utf8Length);
+    return None;
+  }
+
+  // Anything else is copied into storage of the output's own allocator.
   BufferString result(utf8, static_cast<int32_t>(utf8Length), *text->allocator);
   text->release();
   text->data = result.data;

@@ -1,6 +1,8 @@
 #include "text/UCNVLibrary.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -111,6 +113,15 @@ private:
   UCNVLibrary::Converter converter_ = nullptr;
 };
 
+/// Gives storage back to the allocator it came from.
+struct GiveBack {
+  StringAllocator* owner;
+  void operator()(char* bytes) const { owner->free(bytes); }
+};
+
+// ICU's U_BUFFER_OVERFLOW_ERROR: the target filled before the source was used up.
+constexpr UCNVLibrary::ErrorCode kBufferOverflow = 15;
+
 /// Element count for 4 outputs per input plus a terminator, when its byte size fits in 32
 /// bits; 0 otherwise.
 template <class T> uint32_t bufferElements(uint32_t inputs) {
@@ -183,6 +194,86 @@ bool encodeUtf16ToUtf8(const char* converterName, const char16_t* units, uint32_
   *target = '\0';
   *length = static_cast<uint32_t>(target - buffer.get());
   *bytes = buffer.release();
+  return true;
+}
+
+bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
+                   StringAllocator& owner, bool dropSignature, char** text, uint32_t* length) {
+  if (converterName == nullptr || data == nullptr || size == 0 || text == nullptr ||
+      length == nullptr || bufferElements<char16_t>(size) == 0)
+    return false;
+  UCNVLibrary* library = UCNVLibrary::instance();
+  if (library == nullptr)
+    return false;
+  const ConverterHandle decoder(*library, converterName);
+  if (decoder.get() == nullptr)
+    return false;
+  const ConverterHandle encoder(*library, "utf8");
+  if (encoder.get() == nullptr)
+    return false;
+
+  // Grown by half again whenever it fills; kept below 2^32 with room for the NUL.
+  constexpr uint64_t kMaxCapacity = std::numeric_limits<uint32_t>::max();
+  uint64_t capacity = std::min<uint64_t>(uint64_t{size} + size / 2 + 16, kMaxCapacity);
+  const GiveBack giveBack{&owner};
+  // Memory running out fails the conversion like the converter's own buffers would.
+  const auto allocate = [&owner](uint64_t bytes) -> char* {
+    try {
+      return owner.allocate(static_cast<uint32_t>(bytes));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  };
+  std::unique_ptr<char, GiveBack> out(allocate(capacity), giveBack);
+  if (!out)
+    return false;
+  uint64_t used = 0;
+
+  // The converters keep what a call leaves unfinished (a character split between buffers,
+  // a lead surrogate) for the next, so the result is that of one call over the whole text.
+  constexpr std::size_t kPivotUnits = 8192;
+  char16_t pivot[kPivotUnits];
+  const char* input = data;
+  const char* const inputEnd = data + size;
+  bool firstUnits = true;
+  for (bool decoded = false; !decoded;) {
+    UCNVLibrary::ErrorCode decodeError = 0;
+    char16_t* units = pivot;
+    library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
+                       /*flush=*/true, &decodeError);
+    // Only a full buffer calls for more; any other result, as with one call over the whole
+    // text, ends it with what the converter produced (its substitutes included).
+    decoded = decodeError != kBufferOverflow;
+    const char16_t* from = pivot;
+    if (firstUnits && units > pivot) {
+      firstUnits = false;
+      if (dropSignature && pivot[0] == u'\uFEFF')
+        ++from;
+    }
+    for (;;) {
+      UCNVLibrary::ErrorCode encodeError = 0;
+      char* target = out.get() + used;
+      library->fromUnicode(encoder.get(), &target, out.get() + (capacity - 1), &from, units,
+                           nullptr, /*flush=*/decoded, &encodeError);
+      used = static_cast<uint64_t>(target - out.get());
+      if (encodeError != kBufferOverflow)
+        break;
+      if (capacity == kMaxCapacity)
+        return false;
+      const uint64_t grown = std::min<uint64_t>(capacity + capacity / 2, kMaxCapacity);
+      std::unique_ptr<char, GiveBack> larger(allocate(grown), giveBack);
+      if (!larger)
+        return false;
+      std::memcpy(larger.get(), out.get(), used);
+      out = std::move(larger);
+      capacity = grown;
+    }
+  }
+  if (used == 0)
+    return false;
+  out.get()[used] = '\0';
+  *length = static_cast<uint32_t>(used);
+  *text = out.release();
   return true;
 }
 

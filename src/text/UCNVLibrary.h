@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kestrel/StandardAllocator.h"
 #include "platform/SharedLibrary.h"
 
 #include <cstdint>
@@ -73,6 +74,16 @@ namespace Kestrel {
                                      uint32_t count, char** bytes, uint32_t* length);
 /// The text in UTF-8, or empty on any failure.
 [[nodiscard]] std::string convertToUtf8(const char* converterName, const char* data, uint32_t size);
+
+/// The same conversion straight into storage of owner, through a small buffer of UTF-16 on
+/// the way: the storage starts at one and a half bytes per input byte (what UTF-16 and the
+/// double-byte code pages need at most) and grows only for text that needs more. On success
+/// *text (free it through owner) holds *length bytes and a NUL; with dropSignature a U+FEFF
+/// that the text starts with is left out. False (outputs untouched) as convertToUtf8 fails,
+/// or when no storage could be had; empty output counts as a failure too.
+[[nodiscard]] bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
+                                 StringAllocator& owner, bool dropSignature, char** text,
+                                 uint32_t* length);
 
 /// Largest input that convertToUtf8 can size its buffers for within 32 bits.
 inline constexpr uint32_t kMaxConvertibleBytes = (UINT32_MAX / sizeof(char16_t) - 1) / 4;

@@ -84,7 +84,7 @@ elseif(WAY STREQUAL "layout")
   list(TRANSFORM names STRIP)
   list(FILTER names EXCLUDE REGEX "^(KESTREL_LOGGING_[0-9_]+)$")
   list(SORT names)
-  if(NOT names STREQUAL "KestrelLog_close;KestrelLog_configure;KestrelLog_isEnabled;KestrelLog_observe;KestrelLog_write")
+  if(NOT names STREQUAL "KestrelLog_close;KestrelLog_configure;KestrelLog_isEnabled;KestrelLog_observe;KestrelLog_observeFunction;KestrelLog_write")
     message(FATAL_ERROR "the logging library exports ${names}")
   endif()
   execute_process(COMMAND readelf -d "${PREFIX}/${private}/libKestrel_Logging.so.1"

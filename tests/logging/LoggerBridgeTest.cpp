@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -128,4 +129,41 @@ TEST(LoggerShippedLibrary, StaysSilentWithoutADestination) {
   ASSERT_NE(isEnabled, nullptr);
   EXPECT_EQ(isEnabled(), 0);
   KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, "/x.smi"); // nowhere to go, and no crash
+}
+
+// The host tool watches the file reader's messages alone; the rest are not even formatted for
+// it, so an open's message per subtitle costs nothing while it waits for a reason.
+TEST(LoggerShippedLibrary, WatchesOneFunctionsMessagesAlone) {
+  Kestrel::Logger* logger = Kestrel::Logger::instance();
+  ASSERT_NE(logger, nullptr);
+  ASSERT_TRUE(logger->isLoaded());
+  void* library = loadedLoggingLibrary();
+  ASSERT_NE(library, nullptr);
+  using Observer = void (*)(void*, const char*, const char*, int32_t, const char*);
+  auto observeFunction =
+      entry<void (*)(Observer, void*, const char*)>(library, "KestrelLog_observeFunction");
+  auto isEnabled = entry<Kestrel::LogIsEnabledFn>(library, "KestrelLog_isEnabled");
+  ASSERT_NE(observeFunction, nullptr);
+  ASSERT_NE(isEnabled, nullptr);
+  std::vector<std::string> seen;
+  const Observer keep = [](void* context, const char*, const char*, int32_t line,
+                           const char* text) {
+    static_cast<std::vector<std::string>*>(context)->push_back(std::to_string(line) + " " + text);
+  };
+
+  observeFunction(keep, &seen, "Kestrel::ParserUtilities::readTextFile");
+  EXPECT_EQ(isEnabled(), 1);
+  KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, "/x.smi");
+  KESTREL_LOG(KESTREL_LOG_SEEKED_TO_END, "end");
+  EXPECT_EQ(seen, std::vector<std::string>{"284 Failed to open file /x.smi\n"});
+
+  seen.clear();
+  observeFunction(keep, &seen, nullptr); // every function
+  KESTREL_LOG(KESTREL_LOG_SEEKED_TO_END, "end");
+  EXPECT_EQ(seen, std::vector<std::string>{"604 Subtitle Stream: seeked to end"});
+
+  observeFunction(nullptr, nullptr, nullptr);
+  EXPECT_EQ(isEnabled(), 0);
+  KESTREL_LOG(KESTREL_LOG_OPEN_FAILED, "/y.smi");
+  EXPECT_EQ(seen.size(), 1u);
 }

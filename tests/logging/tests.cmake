@@ -49,3 +49,6 @@ kestrel_add_logging_case(LoggingShippedLibraryToFile "LoggerShippedLibrary.Appen
                          "KESTREL_LOG=${CMAKE_BINARY_DIR}/logged/LoggingShippedLibraryToFile.record")
 kestrel_add_logging_case(LoggingShippedLibraryOff "LoggerShippedLibrary.StaysSilent*"
                          $<TARGET_FILE_DIR:Kestrel_Logging> "KESTREL_LOG=")
+kestrel_add_logging_case(LoggingShippedLibraryWatchesOneFunction
+                         "LoggerShippedLibrary.WatchesOneFunction*"
+                         $<TARGET_FILE_DIR:Kestrel_Logging> "KESTREL_LOG=")

@@ -4,6 +4,7 @@
 #include "support/HostObjects.h"
 #include "text/IcuText.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <optional>
@@ -322,6 +323,42 @@ TEST_F(TextFileReading, NoOutputNoHost) {
   BufferString text;
   EXPECT_TRUE(ParserUtilities::readTextFile(BufferString(path.c_str()), nullptr, &text, -1));
   EXPECT_EQ(text, "<SAMI>");
+}
+
+// Converted text costs one buffer beyond the file's bytes, both from the output's allocator:
+// the bytes go back once converted, the text stays with the output.
+TEST_F(TextFileReading, ConvertedTextIsOneBufferOfTheOutputsAllocator) {
+  struct Counting final : StringAllocator {
+    char* allocate(uint32_t count) override {
+      ++allocations;
+      largest = std::max(largest, count);
+      return new char[count];
+    }
+    void free(char* pointer) override {
+      frees += pointer != nullptr ? 1 : 0;
+      delete[] pointer;
+    }
+    int allocations = 0;
+    int frees = 0;
+    uint32_t largest = 0;
+  } counting;
+  const std::u16string words = u"<SAMI>\uD55C\uAD6D\uC5B4 \U0001F600";
+  std::string body = icuEncoded("UTF-16LE", words);
+  for (int i = 0; i < 12; ++i)
+    body += body; // past the converters' own buffers
+  const std::string file = std::string("\xFF\xFE", 2) + body;
+  const std::string path = dir_.write("u.smi", file);
+  host_.overrideEmbedded = false; // the signature decides
+  {
+    BufferString text(counting);
+    ASSERT_TRUE(ParserUtilities::readTextFile(BufferString(path.c_str()), &host_, &text, -1));
+    EXPECT_EQ(text.allocator, &counting);
+    EXPECT_EQ(counting.allocations, 2); // the file's bytes, then the text
+    EXPECT_EQ(counting.frees, 1);
+    EXPECT_LE(counting.largest, file.size() + file.size() / 2 + 16);
+    EXPECT_EQ(text.length, static_cast<int32_t>(icuUtf8(words).size() << 12));
+  }
+  EXPECT_EQ(counting.frees, 2);
 }
 
 TEST_F(TextFileReading, TextKeepsItsOwnAllocator) {

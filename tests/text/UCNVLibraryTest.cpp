@@ -42,6 +42,54 @@ TEST(ConverterBridge, ConvertsToUtf8) {
   }
 }
 
+// The conversion into an allocator's storage goes through a small UTF-16 buffer and grows
+// its output on the way: it must give what one call over the whole text gives, whatever
+// falls on a buffer's edge (a surrogate pair, a lone surrogate, a double-byte character) and
+// however far the text outgrows its first one and a half bytes per input byte.
+TEST(ConverterBridge, ConvertsIntoStorageAsOneCallDoes) {
+  const std::u16string filler(8191, u'a');
+  const struct {
+    const char* what;
+    const char* name;
+    std::string bytes;
+    bool dropSignature;
+  } cases[] = {
+      {"three bytes out for each byte in", "windows-1252", std::string(20000, '\x80'), false},
+      {"a pair across the buffer's edge", "UTF16-LE",
+       icuEncoded("UTF16-LE", filler + u"\U0001F600" + filler + u"\U0001F600"), false},
+      {"a lone lead surrogate at the edge and at the end", "UTF16-LE",
+       icuEncoded("UTF16-LE", filler) + std::string("\x3D\xD8z\x00", 4) +
+           icuEncoded("UTF16-LE", filler) + std::string("\x3D\xD8", 2),
+       false},
+      {"double-byte text", "windows-949",
+       icuEncoded("windows-949", std::u16string(30000, u'\uD55C') + u"x"), false},
+      {"a stateful signature dropped", "UTF7", "+/v8-abc", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string expected =
+        convertToUtf8(c.name, c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+    if (c.dropSignature) {
+      ASSERT_TRUE(expected.starts_with("\xEF\xBB\xBF"));
+      expected.erase(0, 3);
+    }
+    StringAllocator& owner = StandardAllocator<char>::instance();
+    char* text = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(convertToUtf8(c.name, c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), owner,
+                              c.dropSignature, &text, &length));
+    EXPECT_EQ(std::string(text, length), expected);
+    EXPECT_EQ(text[length], '\0');
+    owner.free(text);
+  }
+  char* text = nullptr;
+  uint32_t length = 7;
+  EXPECT_FALSE(convertToUtf8("no-such-encoding", "abc", 3, StandardAllocator<char>::instance(),
+                             false, &text, &length));
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(length, 7u);
+}
+
 TEST(ConverterBridge, FailuresGiveEmptyText) {
   EXPECT_EQ(convertToUtf8(nullptr, "abc", 3), "");
   EXPECT_EQ(convertToUtf8("UTF8", nullptr, 3), "");

@@ -112,6 +112,37 @@ TEST(SubtitleText, FilesLeaveOutCuesNobodySees) {
             "00:00:00.000 --> 00:00:01.000\n<c.color_010203>x</c>\n\n");
 }
 
+// The writers render each cue straight into the file and take it back when nothing in it
+// would be seen: the numbering skips it, and a colour only it used gets no STYLE rule.
+TEST(SubtitleText, CuesTakenBackLeaveNoTrace) {
+  const std::vector<Cue> cues{{0, 1000, "<b>\xC2\xA0</b>"},
+                              {1000, 1000, "<font color=#010203>a</font>"},
+                              {2000, 1000, " <i> </i><font color=#040506>\xC2\xA0</font>"},
+                              {3000, 1000, "<i>b</i>"}};
+  EXPECT_EQ(writeSrt(cues), "1\n00:00:01,000 --> 00:00:02,000\n<font color=\"#010203\">a</font>\n\n"
+                            "2\n00:00:03,000 --> 00:00:04,000\n<i>b</i>\n\n");
+  EXPECT_EQ(writeVtt(cues), "WEBVTT\n\nSTYLE\n::cue(.color_010203) { color: #010203; }\n\n"
+                            "00:00:01.000 --> 00:00:02.000\n<c.color_010203>a</c>\n\n"
+                            "00:00:03.000 --> 00:00:04.000\n<i>b</i>\n\n");
+  // Visible means a byte other than white space or a no-break space in the text alone, its
+  // pieces joined across tags but kept apart by white space and line breaks.
+  const struct {
+    const char* markup;
+    bool shown;
+  } visible[] = {{"\xC2\xA0 \xC2\xA0<br>\xC2\xA0", false},
+                 {"\xC2<b>\xA0</b>", false},
+                 {"\xC2 \xA0", true},
+                 {"\xC2<br>\xA0", true},
+                 {"<b></b> \xC2", true},
+                 {"\xC2\xA0\xA0", true}};
+  for (const auto& c : visible) {
+    SCOPED_TRACE(c.markup);
+    EXPECT_EQ(isShown({0, 1, c.markup}), c.shown);
+  }
+  // A line that starts with tags closing the line before keeps them ahead of its break.
+  EXPECT_EQ(srtText("<b>x<br></b>y"), "<b>x\n</b>y");
+}
+
 TEST(SubtitleText, JsonKeepsEverySampleAndStaysValid) {
   StreamCues stream{7, "Quote \"q\"", "en", "", true, {}};
   stream.cues = {{0, 0, "a\\b\x01<**>c"}, {5, 1, "bad \xFF byte"}};

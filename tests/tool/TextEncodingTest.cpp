@@ -54,6 +54,16 @@ TEST(TextEncoding, WellFormedUtf8MeansEveryByte) {
     EXPECT_FALSE(isWellFormedUtf8(bad));
   }
   EXPECT_EQ(repairUtf8("a\xC0\x80z\xE2\x82"), "a\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD\xEF\xBF\xBD");
+  // ASCII is passed over eight bytes at a time: a bad byte or a sequence on either side of
+  // such a word, or cut short by the end, is still seen.
+  for (const size_t ascii : {size_t{0}, size_t{7}, size_t{8}, size_t{9}, size_t{15}, size_t{16}}) {
+    SCOPED_TRACE(ascii);
+    const std::string run(ascii, 'a');
+    EXPECT_FALSE(isWellFormedUtf8(run + "\xFF" + run));
+    EXPECT_FALSE(isWellFormedUtf8(run + "\xED\x95"));
+    EXPECT_TRUE(isWellFormedUtf8(run + "\xED\x95\x9C" + run));
+    EXPECT_EQ(repairUtf8(run + "\xFF" + run), run + "\xEF\xBF\xBD" + run);
+  }
 }
 
 TEST(TextEncoding, KoreanIsReadAsCp949SoItsExtraSyllablesDecode) {

@@ -89,6 +89,14 @@ kestrel_tool_test(ExportOneFilePerStream
                   STDERR_MATCH "^kestrel-sami: wrote stream 1 to [^\n]*/two\\.en\\.srt\nkestrel-sami: wrote stream 2 to [^\n]*/two\\.ko\\.srt\n$"
                   OUTPUTS ${KESTREL_TOOL_OUT}/two.en.srt=${KESTREL_TOOL_EXPECTED}/two.en.srt
                           ${KESTREL_TOOL_OUT}/two.ko.srt=${KESTREL_TOOL_EXPECTED}/two.ko.srt)
+# A device or pipe as OUT takes every stream, one after the other, through one opening; no
+# "/dev/null.en.srt" beside it.
+kestrel_tool_test(ExportSeveralStreamsIntoStandardOutput
+                  ARGS export ${ex}/two-languages.smi --format srt -o /dev/stdout
+                  STDERR_MATCH "^kestrel-sami: wrote stream 1 to /dev/stdout\nkestrel-sami: wrote stream 2 to /dev/stdout\n$")
+kestrel_tool_test(ExportSeveralStreamsIntoDevNull
+                  ARGS export ${ex}/two-languages.smi --format vtt -o /dev/null
+                  STDERR_MATCH "^kestrel-sami: wrote stream 1 to /dev/null\nkestrel-sami: wrote stream 2 to /dev/null\n$")
 
 # Probing by content.
 kestrel_tool_test(ProbeUtf16 ARGS probe ${ex}/japanese-utf16.smi)
@@ -128,6 +136,10 @@ kestrel_tool_test(ErrorPluginMissing ARGS info ${ex}/styled.smi --plugin /nonexi
 kestrel_tool_test(ErrorOutputUnwritable ARGS export ${ex}/styled.smi --format srt
                   -o ${KESTREL_TOOL_OUT}/no-such-dir/x.srt EXIT 73
                   STDERR_MATCH "^kestrel-sami: cannot write [^\n]*/no-such-dir/x\\.srt: No such file or directory\\.\n$")
+# Several streams are written one by one as each is read; the first that fails stops the rest.
+kestrel_tool_test(ErrorOutputUnwritableSeveralStreams ARGS export ${ex}/two-languages.smi
+                  --format srt -o ${KESTREL_TOOL_OUT}/no-such-dir/two.srt EXIT 73
+                  STDERR_MATCH "^kestrel-sami: cannot write [^\n]*/no-such-dir/two\\.en\\.srt: No such file or directory\\.\n$")
 
 # -v switches the logging library on and shows the plug-in's own messages.
 kestrel_tool_test(VerboseShowsPluginMessages ARGS -v info ${data}/short.smi

@@ -322,7 +322,9 @@ Options:
   --realtime          play: pace the clock by the wall clock
   --format F          export: srt, vtt, ass (Advanced SubStation) or json
   -o, --output OUT    export: write to OUT instead of standard output; with several
-                      streams, one file per stream named OUT with the language added
+                      streams, one file per stream named OUT with the language added,
+                      except that a device or pipe (/dev/null, /dev/stdout) takes all
+                      the streams, one after the other
   --no-style-block    export vtt: no STYLE block for colours outside WebVTT's own
                       classes (white, lime, cyan, red, yellow, magenta, blue, black);
                       some players drop every cue of a file that has one

@@ -87,8 +87,11 @@ bool PluginLibrary::load(const std::string& path, bool verbose) {
              " beside the plug-in (" + logging.string() + "), and it is not there.";
     return false;
   }
-  if (loggingHandle != nullptr) // another engine's library may not offer watching
-    logObserve_ = reinterpret_cast<LogObserveFn>(dlsym(loggingHandle, kLogObserveName));
+  if (loggingHandle != nullptr) { // another engine's library may not offer watching
+    logWatch_.observe = reinterpret_cast<LogObserveFn>(dlsym(loggingHandle, kLogObserveName));
+    logWatch_.observeFunction =
+        reinterpret_cast<LogObserveFunctionFn>(dlsym(loggingHandle, kLogObserveFunctionName));
+  }
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();

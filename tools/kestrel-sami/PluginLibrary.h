@@ -22,7 +22,9 @@ public:
 
   [[nodiscard]] GetPluginFn getPlugin() const { return getPlugin_; }
   /// How to watch the plug-in's messages; null when no logging library of ours is loaded.
-  [[nodiscard]] LogObserveFn logObserve() const { return logObserve_; }
+  [[nodiscard]] LogObserveFn logObserve() const { return logWatch_.observe; }
+  /// The same, with the watching of one function's messages when the library offers it.
+  [[nodiscard]] LogWatch logWatch() const { return logWatch_; }
   [[nodiscard]] const std::string& error() const { return error_; }
 
   /// Where the plug-in sits relative to this program: beside it as installed, or as built.
@@ -34,7 +36,7 @@ public:
 
 private:
   GetPluginFn getPlugin_ = nullptr;
-  LogObserveFn logObserve_ = nullptr;
+  LogWatch logWatch_;
   std::string error_;
 };
 

@@ -26,8 +26,18 @@ ReaderLog::ReaderLog(LogObserveFn observe) : observe_(observe) {
     observe_(&ReaderLog::observe, this);
 }
 
+ReaderLog::ReaderLog(const LogWatch& watch)
+    : observe_(watch.observe), observeFunction_(watch.observeFunction) {
+  if (observeFunction_ != nullptr)
+    observeFunction_(&ReaderLog::observe, this, kReaderFunction);
+  else if (observe_ != nullptr)
+    observe_(&ReaderLog::observe, this);
+}
+
 ReaderLog::~ReaderLog() {
-  if (observe_ != nullptr)
+  if (observeFunction_ != nullptr)
+    observeFunction_(nullptr, nullptr, nullptr);
+  else if (observe_ != nullptr)
     observe_(nullptr, nullptr);
 }
 

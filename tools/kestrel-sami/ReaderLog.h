@@ -19,12 +19,15 @@ struct ReaderMessage {
 class ReaderLog {
 public:
   explicit ReaderLog(LogObserveFn observe);
+  /// Watches the file reader's messages alone when the library can, so that the plug-in's
+  /// other messages cost nothing.
+  explicit ReaderLog(const LogWatch& watch);
   ~ReaderLog();
   ReaderLog(const ReaderLog&) = delete;
   ReaderLog& operator=(const ReaderLog&) = delete;
 
   /// Whether the messages are seen: when not, the reader's silence says nothing.
-  [[nodiscard]] bool watching() const { return observe_ != nullptr; }
+  [[nodiscard]] bool watching() const { return observe_ != nullptr || observeFunction_ != nullptr; }
   /// The reader's last message, if it wrote one.
   [[nodiscard]] const std::optional<ReaderMessage>& last() const { return last_; }
 
@@ -33,6 +36,7 @@ private:
                       const char* text);
 
   LogObserveFn observe_;
+  LogObserveFunctionFn observeFunction_ = nullptr;
   std::optional<ReaderMessage> last_;
 };
 

@@ -93,7 +93,8 @@ const StreamDescription* Session::find(uint64_t id) const {
   return nullptr;
 }
 
-Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue) {
+template <class Take>
+Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, const Take& take) {
   Kestrel::MediaChunk* chunk = nullptr;
   const int32_t result = stream->readStream(&chunk);
   if (chunk == nullptr) {
@@ -103,24 +104,31 @@ Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue)
   }
   const int32_t length = std::clamp(chunk->used, 0, std::max(chunk->size, 0));
   const char* data = chunk->lockData();
-  cue.markup.assign(data != nullptr ? data : "", data != nullptr ? length : 0);
+  take(static_cast<uint32_t>(chunk->timestamp), static_cast<uint32_t>(chunk->duration),
+       data != nullptr ? std::string_view(data, static_cast<size_t>(length)) : std::string_view());
   chunk->unlockData();
-  cue.start = static_cast<uint32_t>(chunk->timestamp);
-  cue.duration = static_cast<uint32_t>(chunk->duration);
   chunk->release(); // the sample goes back to the container's allocator
   return ReadResult::Delivered;
 }
 
-std::vector<Cue> Session::readAll(const StreamDescription& description, ReadShortfall& shortfall) {
+Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue) {
+  return readOne(stream, [&cue](uint32_t start, uint32_t duration, std::string_view text) {
+    cue.markup.assign(text);
+    cue.start = start;
+    cue.duration = duration;
+  });
+}
+
+void Session::readEach(
+    const StreamDescription& description, ReadShortfall& shortfall,
+    const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take) {
   Kestrel::StreamInterface* stream = description.stream;
-  std::vector<Cue> cues;
   stream->setClock(&clock_);
   stream->setRate(1000);
   stream->seekStream(0, nullptr, 0);
   clock_.now = kLatestClock;
   for (;;) {
-    Cue cue;
-    const auto result = readOne(stream, cue);
+    const auto result = readOne(stream, take);
     if (result == ReadResult::Ended)
       break;
     if (result == ReadResult::NotYet) {
@@ -131,8 +139,15 @@ std::vector<Cue> Session::readAll(const StreamDescription& description, ReadShor
       shortfall.failed = true;
       break;
     }
-    cues.push_back(std::move(cue));
   }
+}
+
+std::vector<Cue> Session::readAll(const StreamDescription& description, ReadShortfall& shortfall) {
+  std::vector<Cue> cues;
+  readEach(description, shortfall,
+           [&cues](uint32_t start, uint32_t duration, std::string_view text) {
+             cues.push_back({start, duration, std::string(text)});
+           });
   return cues;
 }
 

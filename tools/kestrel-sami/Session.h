@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace KestrelTool {
@@ -62,6 +63,12 @@ public:
   /// show. shortfall says why samples remain, if any do.
   std::vector<Cue> readAll(const StreamDescription& stream, ReadShortfall& shortfall);
 
+  /// The same samples handed to take one by one, while each is still the container's: the
+  /// text is the sample's own bytes (not repaired), valid only during the call.
+  void readEach(
+      const StreamDescription& stream, ReadShortfall& shortfall,
+      const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take);
+
   /// Plays streams from a clock time at a rate (thousandths; negative plays backwards).
   /// Before each clock step, wait(clockTime) may pace the clock; deliver receives every
   /// sample in the order the engine gets them. Returns why some subtitles could not be
@@ -80,6 +87,7 @@ public:
 private:
   enum class ReadResult { Delivered, NotYet, Ended, Failed };
   ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
+  template <class Take> ReadResult readOne(Kestrel::StreamInterface* stream, const Take& take);
 
   ToolPluginHost pluginHost_;
   ToolContainerHost containerHost_;

@@ -19,8 +19,18 @@ bool isHex(char c) {
 }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-/// The value of attribute name in the text of a font tag (after "font"), as written.
-std::optional<std::string_view> attributeValue(std::string_view attributes, std::string_view name) {
+/// The values of a font tag's colour, face and size attributes (in the text after "font"),
+/// as written; each the first of its name, nothing for a name not there.
+struct FontValues {
+  std::optional<std::string_view> color;
+  std::optional<std::string_view> face;
+  std::optional<std::string_view> size;
+};
+
+bool isName(std::string_view name, std::string_view lowerName);
+
+FontValues fontValues(std::string_view attributes) {
+  FontValues found;
   size_t i = 0;
   while (i < attributes.size()) {
     while (i < attributes.size() && isSpace(attributes[i]))
@@ -54,24 +64,53 @@ std::optional<std::string_view> attributeValue(std::string_view attributes, std:
         ++i;
       valueEnd = i;
     }
-    bool same = attribute.size() == name.size();
-    for (size_t k = 0; same && k < name.size(); ++k)
-      same = lower(attribute[k]) == name[k];
-    if (same)
-      return attributes.substr(valueStart, valueEnd - valueStart);
+    const std::string_view value = attributes.substr(valueStart, valueEnd - valueStart);
+    if (!found.color && isName(attribute, "color"))
+      found.color = value;
+    else if (!found.face && isName(attribute, "face"))
+      found.face = value;
+    else if (!found.size && isName(attribute, "size"))
+      found.size = value;
   }
-  return std::nullopt;
+  return found;
+}
+
+/// Whether name, letters as written, is lowerName in any letter case.
+bool isName(std::string_view name, std::string_view lowerName) {
+  if (name.size() != lowerName.size())
+    return false;
+  for (size_t k = 0; k < name.size(); ++k)
+    if (lower(name[k]) != lowerName[k])
+      return false;
+  return true;
+}
+
+/// normalizeColor's result, remembered for the value last asked: a document writes the same
+/// few colours over and over.
+const std::string& normalizedColor(std::string_view value) {
+  thread_local std::string lastValue;
+  thread_local std::string lastColor;
+  thread_local bool known = false;
+  if (!known || value != lastValue) {
+    lastColor = normalizeColor(value);
+    lastValue.assign(value);
+    known = true;
+  }
+  return lastColor;
 }
 
 /// Recognises the markup item at the start of s ("<...>"); sets token and returns its length,
 /// or 0 when it is not markup the engine styles with.
-size_t matchTag(std::string_view s, MarkupToken& token) {
+size_t matchTag(std::string_view s, MarkupPiece& token) {
   if (s.starts_with("<**>")) {
     token.kind = Kind::LineBreak;
     return 4;
   }
-  const size_t close = s.find('>');
-  if (close == std::string_view::npos || s.substr(1, close - 1).find('<') != std::string_view::npos)
+  // The item ends at its first ">"; a "<" before it means it is no item.
+  size_t close = 1;
+  while (close < s.size() && s[close] != '>' && s[close] != '<')
+    ++close;
+  if (close >= s.size() || s[close] != '>')
     return 0;
   std::string_view inner = s.substr(1, close - 1);
   const bool closing = !inner.empty() && inner.front() == '/';
@@ -80,15 +119,10 @@ size_t matchTag(std::string_view s, MarkupToken& token) {
   size_t nameEnd = 0;
   while (nameEnd < inner.size() && isLetter(inner[nameEnd]))
     ++nameEnd;
-  std::string name;
-  for (char c : inner.substr(0, nameEnd))
-    name += lower(c);
+  const std::string_view name = inner.substr(0, nameEnd);
   const std::string_view rest = inner.substr(nameEnd);
-  bool restBlank = true;
-  for (char c : rest)
-    restBlank = restBlank && isSpace(c);
 
-  if (name == "br") {
+  if (isName(name, "br")) {
     // "<br>", "<br/>", "<br />" and the "</br>" that browsers also break on.
     std::string_view trimmed = rest;
     while (!trimmed.empty() && isSpace(trimmed.front()))
@@ -101,24 +135,28 @@ size_t matchTag(std::string_view s, MarkupToken& token) {
   static constexpr std::array<std::pair<std::string_view, Style>, 4> kStyles{
       {{"b", Style::Bold}, {"i", Style::Italic}, {"u", Style::Underline}, {"s", Style::Strike}}};
   for (const auto& [styleName, style] : kStyles) {
-    if (name == styleName && rest.empty()) {
+    if (rest.empty() && isName(name, styleName)) {
       token.kind = closing ? Kind::Close : Kind::Open;
       token.style = style;
       return close + 1;
     }
   }
-  if (name == "font" && (rest.empty() || isSpace(rest.front()))) {
+  if (isName(name, "font") && (rest.empty() || isSpace(rest.front()))) {
+    bool restBlank = true;
+    for (char c : rest)
+      restBlank = restBlank && isSpace(c);
     if (closing && !restBlank)
       return 0;
     token.kind = closing ? Kind::Close : Kind::Open;
     token.style = Style::Font;
     if (!closing) {
-      if (const auto color = attributeValue(rest, "color"))
-        token.color = normalizeColor(*color);
-      if (const auto face = attributeValue(rest, "face"))
-        token.face = std::string(*face);
-      if (const auto size = attributeValue(rest, "size"))
-        token.size = std::string(*size);
+      const FontValues values = fontValues(rest);
+      if (values.color)
+        token.color = normalizedColor(*values.color);
+      if (values.face)
+        token.face = *values.face;
+      if (values.size)
+        token.size = *values.size;
     }
     return close + 1;
   }
@@ -134,95 +172,231 @@ struct Dialect {
   bool escapeMarkup = false;
 };
 
-/// Renders tokens for one format. Tags open lazily, just before the text they style, so that
-/// empty pairs and tags stranded at line ends are never written; a closing tag closes the
-/// tags opened after its partner and opens them again, so the output always nests.
+constexpr Dialect kPlain;
+constexpr Dialect kSrt{true, true, true, Dialect::Color::FontTag, false};
+constexpr Dialect kVtt{true, true, true, Dialect::Color::VttClass, true};
+
+/// Writes value in decimal, at least minDigits digits, ending just before end; returns
+/// where the digits start.
+char* digitsBefore(char* end, uint64_t value, size_t minDigits = 1) {
+  char* at = end;
+  do {
+    *--at = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (static_cast<size_t>(end - at) < minDigits)
+    *--at = '0';
+  return at;
+}
+
+void appendNumber(std::string& out, uint64_t value) {
+  char digits[24];
+  char* const end = digits + sizeof digits;
+  const char* start = digitsBefore(end, value);
+  out.append(start, static_cast<size_t>(end - start));
+}
+
+/// JSON string text of valid UTF-8.
+void appendJsonText(std::string& out, std::string_view text) {
+  size_t plainFrom = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const char* escaped = nullptr;
+    switch (c) {
+    case '"':
+      escaped = "\\\"";
+      break;
+    case '\\':
+      escaped = "\\\\";
+      break;
+    case '\n':
+      escaped = "\\n";
+      break;
+    case '\r':
+      escaped = "\\r";
+      break;
+    case '\t':
+      escaped = "\\t";
+      break;
+    default:
+      if (static_cast<unsigned char>(c) >= 0x20)
+        continue;
+    }
+    out.append(text.substr(plainFrom, i - plainFrom));
+    plainFrom = i + 1;
+    if (escaped != nullptr) {
+      out += escaped;
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[static_cast<unsigned char>(c) >> 4];
+      out += kHex[static_cast<unsigned char>(c) & 0x0F];
+    }
+  }
+  out.append(text.substr(plainFrom));
+}
+
+void appendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  if (isWellFormedUtf8(text))
+    appendJsonText(out, text);
+  else
+    appendJsonText(out, repairUtf8(text));
+  out += '"';
+}
+
+} // namespace
+
+/// Renders markup for one format into a growing buffer. Tags open lazily, just before the
+/// text they style, so that empty pairs and tags stranded at line ends are never written; a
+/// closing tag closes the tags opened after its partner and opens them again, so the output
+/// always nests. It also tells whether the cue has text anyone would see.
 class Renderer {
 public:
-  Renderer(const Dialect& dialect, std::set<std::string>* colorClasses)
-      : dialect_(dialect), colorClasses_(colorClasses) {}
+  explicit Renderer(const Dialect& dialect) : dialect_(dialect) {}
 
-  std::string render(const std::vector<MarkupToken>& tokens) {
-    for (const auto& token : tokens) {
-      switch (token.kind) {
+  /// Appends the cue text of markup to out; true when some of it is visible (not only white
+  /// space and no-break spaces). Colours that need a class of their own are added to
+  /// colorClasses, when given (with onlyVisible, only for visible text).
+  bool render(std::string_view markup, std::string& out,
+              std::set<std::string>* colorClasses = nullptr, bool onlyVisible = true) {
+    out_ = &out;
+    cueStart_ = out.size();
+    lineStart_ = cueStart_;
+    lineHasText_ = false;
+    pendingSpace_ = false;
+    visible_ = false;
+    pendingLead_ = false;
+    stack_.clear();
+    usedClasses_.clear();
+    MarkupScanner scanner(markup);
+    while (scanner.next(piece_)) {
+      switch (piece_.kind) {
       case Kind::Text:
-        if (pendingSpace_ && !line_.empty())
-          line_ += ' ';
+        if (pendingSpace_ && out.size() > lineStart_)
+          out += ' ';
         pendingSpace_ = false;
         openPending();
-        appendText(token.text);
+        appendText(piece_.text);
+        see(piece_.text);
         lineHasText_ = true;
         break;
       case Kind::Space:
         pendingSpace_ = lineHasText_;
+        seeSeparator();
         break;
       case Kind::LineBreak:
         breakLine();
+        seeSeparator();
         break;
       case Kind::Open:
-        stack_.push_back({token.style, tagsFor(token), token.color, false});
+        stack_.push_back({piece_.style, std::move(piece_.color), false});
+        piece_.color.clear();
         break;
       case Kind::Close:
-        close(token.style);
+        close(piece_.style);
         break;
       }
     }
     while (!stack_.empty())
       closeTop();
     breakLine();
-    return out_;
+    seeSeparator();
+    if ((visible_ || !onlyVisible) && colorClasses != nullptr)
+      for (auto& color : usedClasses_)
+        colorClasses->insert(std::move(color));
+    return visible_;
   }
 
 private:
   struct Open {
     Style style;
-    std::pair<std::string, std::string> tags; // opening and closing; empty when dropped
     std::string color;
     bool written;
   };
 
-  std::pair<std::string, std::string> tagsFor(const MarkupToken& token) const {
-    switch (token.style) {
+  /// Whether the tag of an open item is written at all in this format.
+  [[nodiscard]] bool kept(const Open& open) const {
+    switch (open.style) {
     case Style::Bold:
-      return dialect_.bold ? std::pair<std::string, std::string>{"<b>", "</b>"}
-                           : std::pair<std::string, std::string>{};
+      return dialect_.bold;
     case Style::Italic:
-      return dialect_.italic ? std::pair<std::string, std::string>{"<i>", "</i>"}
-                             : std::pair<std::string, std::string>{};
+      return dialect_.italic;
     case Style::Underline:
-      return dialect_.underline ? std::pair<std::string, std::string>{"<u>", "</u>"}
-                                : std::pair<std::string, std::string>{};
+      return dialect_.underline;
     case Style::Strike:
-      return {};
+      return false;
     case Style::Font:
-      if (token.color.empty())
-        return {};
-      if (dialect_.color == Dialect::Color::FontTag)
-        return {"<font color=\"" + token.color + "\">", "</font>"};
-      if (dialect_.color == Dialect::Color::VttClass) {
-        const std::string name = vttColorClass(token.color);
-        return {"<c." + name + ">", "</c>"};
-      }
-      return {};
+      return !open.color.empty() && dialect_.color != Dialect::Color::Drop;
     }
-    return {};
+    return false;
+  }
+
+  void writeOpening(const Open& open) {
+    std::string& out = *out_;
+    switch (open.style) {
+    case Style::Bold:
+      out += "<b>";
+      return;
+    case Style::Italic:
+      out += "<i>";
+      return;
+    case Style::Underline:
+      out += "<u>";
+      return;
+    case Style::Strike:
+      return;
+    case Style::Font:
+      if (dialect_.color == Dialect::Color::FontTag) {
+        out += "<font color=\"";
+        out += open.color;
+        out += "\">";
+      } else {
+        const std::string name = vttColorClass(open.color);
+        out += "<c.";
+        out += name;
+        out += '>';
+        // Colours outside WebVTT's defaults need a class the file defines; only those used.
+        if (name.starts_with("color_"))
+          usedClasses_.push_back(open.color);
+      }
+      return;
+    }
+  }
+
+  void writeClosing(const Open& open) {
+    std::string& out = *out_;
+    switch (open.style) {
+    case Style::Bold:
+      out += "</b>";
+      return;
+    case Style::Italic:
+      out += "</i>";
+      return;
+    case Style::Underline:
+      out += "</u>";
+      return;
+    case Style::Strike:
+      return;
+    case Style::Font:
+      out += dialect_.color == Dialect::Color::FontTag ? "</font>" : "</c>";
+      return;
+    }
   }
 
   void openPending() {
     for (auto& open : stack_) {
       if (open.written)
         continue;
-      line_ += open.tags.first;
+      if (kept(open))
+        writeOpening(open);
       open.written = true;
-      // Colours outside WebVTT's defaults need a class the file defines; only those used.
-      if (colorClasses_ != nullptr && open.tags.first.starts_with("<c.color_"))
-        colorClasses_->insert(open.color);
     }
   }
 
   void closeTop() {
-    if (stack_.back().written)
-      line_ += stack_.back().tags.second;
+    if (stack_.back().written && kept(stack_.back()))
+      writeClosing(stack_.back());
     stack_.pop_back();
   }
 
@@ -232,30 +406,58 @@ private:
       --at;
     if (at == 0)
       return; // a closing tag without its opening one
-    std::vector<Open> reopened(stack_.begin() + static_cast<std::ptrdiff_t>(at), stack_.end());
-    while (stack_.size() >= at)
-      closeTop();
-    for (auto& open : reopened) {
-      open.written = false;
-      stack_.push_back(open);
-    }
+    // Closes everything down to the partner, then opens again what was opened after it.
+    for (size_t k = stack_.size(); k >= at; --k)
+      if (stack_[k - 1].written && kept(stack_[k - 1]))
+        writeClosing(stack_[k - 1]);
+    stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(at - 1));
+    for (size_t k = at - 1; k < stack_.size(); ++k)
+      stack_[k].written = false;
   }
 
-  void appendText(const std::string& text) {
+  void appendText(std::string_view text) {
+    std::string& out = *out_;
     if (!dialect_.escapeMarkup) {
-      line_ += text;
+      out.append(text);
       return;
     }
-    for (char c : text) {
-      if (c == '&')
-        line_ += "&amp;";
-      else if (c == '<')
-        line_ += "&lt;";
-      else if (c == '>')
-        line_ += "&gt;";
-      else
-        line_ += c;
+    size_t plainFrom = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c != '&' && c != '<' && c != '>')
+        continue;
+      out.append(text.substr(plainFrom, i - plainFrom));
+      out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
+      plainFrom = i + 1;
     }
+    out.append(text.substr(plainFrom));
+  }
+
+  // The text alone, pieces joined as the plain format joins them, is visible when it holds
+  // a byte that is neither white space nor part of a no-break space (C2 A0). Pieces meet
+  // without a separator only across tags; white space and line breaks separate them.
+  void see(std::string_view text) {
+    if (visible_)
+      return; // nothing more to learn
+    for (const char c : text) {
+      if (pendingLead_) {
+        pendingLead_ = false;
+        if (c == '\xA0')
+          continue;
+        visible_ = true;
+      }
+      if (isSpace(c))
+        continue;
+      if (c == '\xC2')
+        pendingLead_ = true;
+      else
+        visible_ = true;
+    }
+  }
+  void seeSeparator() {
+    if (pendingLead_)
+      visible_ = true;
+    pendingLead_ = false;
   }
 
   // An empty line would end the cue in SubRip and WebVTT, so a break without text before it
@@ -263,109 +465,105 @@ private:
   // tags: they finish the line before it. Tags still open carry over to the next line.
   void breakLine() {
     pendingSpace_ = false;
-    if (lineHasText_ && !out_.empty())
-      out_ += '\n';
-    out_ += line_;
-    line_.clear();
+    if (lineHasText_ && lineStart_ > cueStart_)
+      out_->insert(lineStart_, 1, '\n');
+    lineStart_ = out_->size();
     lineHasText_ = false;
   }
 
   const Dialect& dialect_;
-  std::set<std::string>* colorClasses_;
+  std::string* out_ = nullptr;
   std::vector<Open> stack_;
-  std::string out_;
-  std::string line_;
+  std::vector<std::string> usedClasses_;
+  MarkupPiece piece_;
+  size_t cueStart_ = 0;
+  size_t lineStart_ = 0;
   bool lineHasText_ = false;
   bool pendingSpace_ = false;
+  bool visible_ = false;
+  bool pendingLead_ = false;
 };
 
-bool isVisible(std::string_view plain) {
-  for (size_t i = 0; i < plain.size(); ++i) {
-    if (isSpace(plain[i]))
-      continue;
-    if (plain.substr(i, 2) == "\xC2\xA0") { // no-break space: SAMI's way of clearing the screen
-      ++i;
-      continue;
+bool MarkupScanner::next(MarkupPiece& piece) {
+  const std::string_view m = markup_;
+  if (at_ >= m.size())
+    return false;
+  const auto takeTag = [&](MarkupPiece& tag, size_t length) {
+    at_ += length;
+    if (tag.kind == Kind::LineBreak) {
+      // A "<br>" kept in front of the line end it was written with: one break, not two.
+      if (m.substr(at_, 2) == "\r\n")
+        at_ += 2;
+      else if (at_ < m.size() && (m[at_] == '\n' || m[at_] == '\r'))
+        ++at_;
     }
+  };
+  if (tagAt_ == at_) {
+    tagAt_ = SIZE_MAX;
+    piece.kind = tag_.kind;
+    piece.style = tag_.style;
+    piece.text = {};
+    piece.color = std::move(tag_.color);
+    piece.face = tag_.face;
+    piece.size = tag_.size;
+    takeTag(piece, tagLength_);
     return true;
   }
-  return false;
-}
-
-void appendJsonString(std::string& out, std::string_view text) {
-  out += '"';
-  for (const char c : repairUtf8(text)) {
-    switch (c) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      if (static_cast<unsigned char>(c) < 0x20) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-        out += escaped;
-      } else {
-        out += c;
-      }
+  piece.style = Style::Bold;
+  piece.text = {};
+  piece.color.clear();
+  piece.face = {};
+  piece.size = {};
+  if (isSpace(m[at_])) {
+    while (at_ < m.size() && isSpace(m[at_]))
+      ++at_;
+    piece.kind = Kind::Space;
+    return true;
+  }
+  if (m[at_] == '<') {
+    if (const size_t length = matchTag(m.substr(at_), piece)) {
+      takeTag(piece, length);
+      return true;
     }
   }
-  out += '"';
+  // Text up to white space or to a "<" that starts markup; a "<" that does not stays text.
+  const size_t start = at_;
+  for (;;) {
+    size_t end = at_ + 1;
+    while (end < m.size() && m[end] != '<' && !isSpace(m[end]))
+      ++end;
+    at_ = end;
+    if (at_ >= m.size() || m[at_] != '<')
+      break;
+    tag_.style = Style::Bold;
+    tag_.color.clear();
+    tag_.face = {};
+    tag_.size = {};
+    if (const size_t length = matchTag(m.substr(at_), tag_)) {
+      tagAt_ = at_;
+      tagLength_ = length;
+      break;
+    }
+  }
+  piece.kind = Kind::Text;
+  piece.text = m.substr(start, at_ - start);
+  return true;
 }
 
-} // namespace
-
-bool isShown(const Cue& cue) { return cue.duration != 0 && isVisible(plainText(cue.markup)); }
+bool isShown(const Cue& cue) {
+  if (cue.duration == 0)
+    return false;
+  std::string scratch;
+  return Renderer(kPlain).render(cue.markup, scratch);
+}
 
 std::vector<MarkupToken> tokenizeMarkup(std::string_view markup) {
   std::vector<MarkupToken> tokens;
-  size_t i = 0;
-  auto appendText = [&tokens](std::string_view text) {
-    if (tokens.empty() || tokens.back().kind != Kind::Text)
-      tokens.push_back({Kind::Text, Style::Bold, {}, {}, {}, {}});
-    tokens.back().text.append(text);
-  };
-  while (i < markup.size()) {
-    const char c = markup[i];
-    if (isSpace(c)) {
-      while (i < markup.size() && isSpace(markup[i]))
-        ++i;
-      if (tokens.empty() || tokens.back().kind != Kind::Space)
-        tokens.push_back({Kind::Space, Style::Bold, {}, {}, {}, {}});
-      continue;
-    }
-    if (c == '<') {
-      MarkupToken token;
-      if (const size_t length = matchTag(markup.substr(i), token)) {
-        i += length;
-        if (token.kind == Kind::LineBreak) {
-          // A "<br>" kept in front of the line end it was written with: one break, not two.
-          if (markup.substr(i, 2) == "\r\n")
-            i += 2;
-          else if (i < markup.size() && (markup[i] == '\n' || markup[i] == '\r'))
-            ++i;
-        }
-        tokens.push_back(std::move(token));
-        continue;
-      }
-    }
-    size_t end = i + 1;
-    while (end < markup.size() && markup[end] != '<' && !isSpace(markup[end]))
-      ++end;
-    appendText(markup.substr(i, end - i));
-    i = end;
-  }
+  MarkupScanner scanner(markup);
+  MarkupPiece piece;
+  while (scanner.next(piece))
+    tokens.push_back({piece.kind, piece.style, std::string(piece.text), std::move(piece.color),
+                      std::string(piece.face), std::string(piece.size)});
   return tokens;
 }
 
@@ -433,85 +631,150 @@ std::string vttColorClass(const std::string& color) {
 }
 
 std::string plainText(std::string_view markup) {
-  static const Dialect kPlain;
-  return Renderer(kPlain, nullptr).render(tokenizeMarkup(markup));
+  std::string out;
+  Renderer(kPlain).render(markup, out);
+  return out;
 }
 
 std::string srtText(std::string_view markup) {
-  static const Dialect kSrt{true, true, true, Dialect::Color::FontTag, false};
-  return Renderer(kSrt, nullptr).render(tokenizeMarkup(markup));
+  std::string out;
+  Renderer(kSrt).render(markup, out);
+  return out;
 }
 
 std::string vttText(std::string_view markup, std::set<std::string>& colorClasses) {
-  static const Dialect kVtt{true, true, true, Dialect::Color::VttClass, true};
-  return Renderer(kVtt, &colorClasses).render(tokenizeMarkup(markup));
+  std::string out;
+  Renderer(kVtt).render(markup, out, &colorClasses, /*onlyVisible=*/false);
+  return out;
+}
+
+void appendTime(std::string& out, uint64_t ms, char separator) {
+  // Written back to front: milliseconds, seconds, minutes, then hours of any length.
+  char text[40];
+  char* const end = text + sizeof text;
+  char* at = digitsBefore(end, ms % 1000, 3);
+  *--at = separator;
+  at = digitsBefore(at, ms / 1000 % 60, 2);
+  *--at = ':';
+  at = digitsBefore(at, ms / 60000 % 60, 2);
+  *--at = ':';
+  at = digitsBefore(at, ms / 3600000, 2);
+  out.append(at, static_cast<size_t>(end - at));
 }
 
 std::string formatTime(uint64_t ms, char separator) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu%c%03llu",
-                static_cast<unsigned long long>(ms / 3600000),
-                static_cast<unsigned long long>(ms / 60000 % 60),
-                static_cast<unsigned long long>(ms / 1000 % 60), separator,
-                static_cast<unsigned long long>(ms % 1000));
-  return text;
+  std::string out;
+  appendTime(out, ms, separator);
+  return out;
 }
 
-std::string writeSrt(const std::vector<Cue>& cues) {
-  std::string out;
-  uint32_t number = 0;
-  for (const auto& cue : cues) {
-    if (!isShown(cue))
-      continue;
-    out += std::to_string(++number) + '\n';
-    out += formatTime(cue.start, ',') + " --> " +
-           formatTime(uint64_t{cue.start} + cue.duration, ',') + '\n';
-    out += srtText(cue.markup) + "\n\n";
+SrtWriter::SrtWriter(std::string& out) : out_(out), renderer_(std::make_unique<Renderer>(kSrt)) {}
+
+SrtWriter::~SrtWriter() = default;
+
+void SrtWriter::add(uint32_t start, uint32_t duration, std::string_view markup) {
+  if (duration == 0)
+    return;
+  // Written in place and taken back when nothing in it would be seen.
+  const size_t cueStart = out_.size();
+  appendNumber(out_, number_ + 1);
+  out_ += '\n';
+  appendTime(out_, start, ',');
+  out_ += " --> ";
+  appendTime(out_, uint64_t{start} + duration, ',');
+  out_ += '\n';
+  if (!renderer_->render(markup, out_)) {
+    out_.resize(cueStart);
+    return;
+  }
+  ++number_;
+  out_ += "\n\n";
+}
+
+VttWriter::VttWriter(bool styleBlock)
+    : styleBlock_(styleBlock), renderer_(std::make_unique<Renderer>(kVtt)) {}
+
+VttWriter::~VttWriter() = default;
+
+void VttWriter::add(uint32_t start, uint32_t duration, std::string_view markup) {
+  if (duration == 0)
+    return;
+  const size_t cueStart = body_.size();
+  appendTime(body_, start);
+  body_ += " --> ";
+  appendTime(body_, uint64_t{start} + duration);
+  body_ += '\n';
+  if (!renderer_->render(markup, body_, &colorClasses_)) {
+    body_.resize(cueStart);
+    return;
+  }
+  body_ += "\n\n";
+}
+
+std::string VttWriter::header() const {
+  std::string out = "WEBVTT\n\n";
+  if (styleBlock_ && !colorClasses_.empty()) {
+    out += "STYLE\n";
+    for (const auto& color : colorClasses_) {
+      out += "::cue(.";
+      out += vttColorClass(color);
+      out += ") { color: ";
+      out += color;
+      out += "; }\n";
+    }
+    out += '\n';
   }
   return out;
 }
 
+std::string writeSrt(const std::vector<Cue>& cues) {
+  std::string out;
+  SrtWriter writer(out);
+  for (const auto& cue : cues)
+    writer.add(cue.start, cue.duration, cue.markup);
+  return out;
+}
+
 std::string writeVtt(const std::vector<Cue>& cues, bool styleBlock) {
-  std::string body;
-  std::set<std::string> colorClasses;
-  for (const auto& cue : cues) {
-    if (!isShown(cue))
-      continue;
-    body += formatTime(cue.start) + " --> " + formatTime(uint64_t{cue.start} + cue.duration) +
-            '\n' + vttText(cue.markup, colorClasses) + "\n\n";
-  }
-  std::string out = "WEBVTT\n\n";
-  if (styleBlock && !colorClasses.empty()) {
-    out += "STYLE\n";
-    for (const auto& color : colorClasses)
-      out += "::cue(." + vttColorClass(color) + ") { color: " + color + "; }\n";
-    out += '\n';
-  }
-  return out + body;
+  VttWriter writer(styleBlock);
+  for (const auto& cue : cues)
+    writer.add(cue.start, cue.duration, cue.markup);
+  return writer.header() + writer.body();
 }
 
 std::string writeJson(std::string_view source, const std::vector<StreamCues>& streams) {
   std::string out = "{\n  \"source\": ";
   appendJsonString(out, source);
   out += ",\n  \"streams\": [";
+  Renderer plain(kPlain);
+  std::string text;
   for (size_t s = 0; s < streams.size(); ++s) {
     const auto& stream = streams[s];
     out += s == 0 ? "\n" : ",\n";
-    out += "    {\n      \"id\": " + std::to_string(stream.id) + ",\n      \"name\": ";
+    out += "    {\n      \"id\": ";
+    appendNumber(out, stream.id);
+    out += ",\n      \"name\": ";
     appendJsonString(out, stream.name);
     out += ",\n      \"language\": ";
     appendJsonString(out, stream.language);
     out += ",\n      \"region\": ";
     appendJsonString(out, stream.region);
-    out += std::string(",\n      \"selected\": ") + (stream.selected ? "true" : "false");
+    out += ",\n      \"selected\": ";
+    out += stream.selected ? "true" : "false";
     out += ",\n      \"subtitles\": [";
     for (size_t c = 0; c < stream.cues.size(); ++c) {
       const auto& cue = stream.cues[c];
       out += c == 0 ? "\n" : ",\n";
-      out += "        {\"start\": " + std::to_string(cue.start) +
-             ", \"duration\": " + std::to_string(cue.duration) +
-             ", \"end\": " + std::to_string(uint64_t{cue.start} + cue.duration) + ", \"text\": ";
-      appendJsonString(out, plainText(cue.markup));
+      out += "        {\"start\": ";
+      appendNumber(out, cue.start);
+      out += ", \"duration\": ";
+      appendNumber(out, cue.duration);
+      out += ", \"end\": ";
+      appendNumber(out, uint64_t{cue.start} + cue.duration);
+      out += ", \"text\": ";
+      text.clear();
+      plain.render(cue.markup, text);
+      appendJsonString(out, text);
       out += ", \"markup\": ";
       appendJsonString(out, cue.markup);
       out += '}';

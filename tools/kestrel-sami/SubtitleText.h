@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -24,6 +25,34 @@ struct MarkupToken {
 /// "<br/>", "<br />" with the line end written after them) and the style tags b, i, u, s and
 /// font. Anything else that starts with "<" is text.
 [[nodiscard]] std::vector<MarkupToken> tokenizeMarkup(std::string_view markup);
+
+/// One piece of markup as MarkupScanner finds it: the text, a font's face and its size point
+/// into the markup scanned, so nothing is copied but a font's normalised colour.
+struct MarkupPiece {
+  MarkupToken::Kind kind = MarkupToken::Kind::Text;
+  MarkupToken::Style style = MarkupToken::Style::Bold;
+  std::string_view text;
+  std::string color;
+  std::string_view face;
+  std::string_view size;
+};
+
+/// The pieces of tokenizeMarkup one at a time, in the same order and with the same values.
+/// The markup must outlive the scanner and the pieces it fills.
+class MarkupScanner {
+public:
+  explicit MarkupScanner(std::string_view markup) : markup_(markup) {}
+  /// Fills piece with the next piece; false after the last.
+  bool next(MarkupPiece& piece);
+
+private:
+  std::string_view markup_;
+  size_t at_ = 0;
+  // A tag found where a text ended, handed out by the next call.
+  MarkupPiece tag_;
+  size_t tagAt_ = SIZE_MAX;
+  size_t tagLength_ = 0;
+};
 
 /// A colour attribute value as "#rrggbb" or a lower-case colour name; empty when it is
 /// neither (so nothing unsafe reaches an output file).
@@ -61,6 +90,47 @@ struct StreamCues {
 /// Whether a cue would ever be seen: a duration, and visible text (a no-break space alone is
 /// SAMI's way of clearing the screen).
 [[nodiscard]] bool isShown(const Cue& cue);
+
+/// Appends "HH:MM:SS.mmm" (formatTime's text) to out.
+void appendTime(std::string& out, uint64_t ms, char separator = '.');
+
+class Renderer;
+
+/// SubRip written cue by cue into one growing buffer; cues nobody would see are left out and
+/// the others numbered from 1, as writeSrt does.
+class SrtWriter {
+public:
+  explicit SrtWriter(std::string& out);
+  ~SrtWriter();
+  SrtWriter(const SrtWriter&) = delete;
+  SrtWriter& operator=(const SrtWriter&) = delete;
+  /// markup must be valid UTF-8, as Cue::markup is.
+  void add(uint32_t start, uint32_t duration, std::string_view markup);
+
+private:
+  std::string& out_;
+  std::unique_ptr<Renderer> renderer_;
+  uint32_t number_ = 0;
+};
+
+/// WebVTT written cue by cue: the cues go to body() as they come; header() is what goes
+/// before them once all are in (the STYLE block names the colours the cues used).
+class VttWriter {
+public:
+  explicit VttWriter(bool styleBlock = true);
+  ~VttWriter();
+  VttWriter(const VttWriter&) = delete;
+  VttWriter& operator=(const VttWriter&) = delete;
+  void add(uint32_t start, uint32_t duration, std::string_view markup);
+  [[nodiscard]] std::string header() const;
+  [[nodiscard]] std::string& body() { return body_; }
+
+private:
+  bool styleBlock_;
+  std::string body_;
+  std::set<std::string> colorClasses_;
+  std::unique_ptr<Renderer> renderer_;
+};
 
 /// Whole files. Cues that would never be seen (duration 0, or no visible text) are left out
 /// of SubRip and WebVTT; JSON keeps every sample.

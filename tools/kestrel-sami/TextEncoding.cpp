@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
@@ -93,6 +94,21 @@ size_t sequenceLength(const unsigned char* s, size_t n) {
   return length;
 }
 
+/// The offset of the first byte at or after i (before n) that is not ASCII, or n. Eight
+/// bytes at a time: text is mostly ASCII.
+size_t asciiEnd(const unsigned char* s, size_t i, size_t n) {
+  while (i + 8 <= n) {
+    uint64_t word;
+    std::memcpy(&word, s + i, 8);
+    if ((word & 0x8080808080808080u) != 0)
+      break;
+    i += 8;
+  }
+  while (i < n && s[i] < 0x80)
+    ++i;
+  return i;
+}
+
 } // namespace
 
 std::optional<std::string> unicodeSignature(std::string_view bytes) {
@@ -106,6 +122,9 @@ bool isWellFormedUtf8(std::string_view bytes) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t i = 0;
   while (i < bytes.size()) {
+    i = asciiEnd(s, i, bytes.size());
+    if (i == bytes.size())
+      break;
     const size_t length = sequenceLength(s + i, bytes.size() - i);
     if (length == 0)
       return false;
@@ -115,6 +134,8 @@ bool isWellFormedUtf8(std::string_view bytes) {
 }
 
 std::string repairUtf8(std::string_view bytes) {
+  if (isWellFormedUtf8(bytes))
+    return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -57,34 +57,72 @@ std::string preferredLanguageFromLocale() {
   return {};
 }
 
-/// Reads the whole file, or says in one sentence why it can't.
-bool readFile(const std::string& path, std::string& bytes, std::string& error) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (!std::filesystem::exists(status)) {
-    error = "cannot read " + path + ": no such file.";
-    return false;
+/// The file as the tool sees it before the plug-in reads it: a regular file it can open, its
+/// size and its first bytes. The whole of it is read only when something needs every byte
+/// (telling UTF-8 from a code page, or looking for "<SAMI" once an open found nothing).
+class InputFile {
+public:
+  /// Checks that path is a readable regular file, or says in one sentence why it is not.
+  bool inspect(const std::string& path, std::string& error) {
+    path_ = path;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
+      error = "cannot read " + path + ": no such file.";
+      return false;
+    }
+    if (std::filesystem::is_directory(status)) {
+      error = path + " is a directory, not a SAMI file.";
+      return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+      error = path + " is not a regular file.";
+      return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    size_ = std::filesystem::file_size(path, ec);
+    if (ec)
+      size_ = 0;
+    char head[kHeadBytes];
+    in.read(head, kHeadBytes);
+    if (in.bad()) {
+      error = "cannot read " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    head_.assign(head, static_cast<size_t>(in.gcount()));
+    return true;
   }
-  if (std::filesystem::is_directory(status)) {
-    error = path + " is a directory, not a SAMI file.";
-    return false;
+
+  [[nodiscard]] uint64_t size() const { return size_; }
+  /// The first bytes, enough for any Unicode signature.
+  [[nodiscard]] std::string_view head() const { return head_; }
+
+  /// Every byte, read on first use; what could be read when reading fails half way.
+  std::string_view whole() {
+    if (!whole_) {
+      // Uninitialised: the read writes every byte kept.
+      whole_.reset(new char[size_ + 1]);
+      std::ifstream in(path_, std::ios::binary);
+      in.read(whole_.get(), static_cast<std::streamsize>(size_));
+      wholeLength_ = in ? size_ : static_cast<uint64_t>(std::max<std::streamsize>(in.gcount(), 0));
+    }
+    return {whole_.get(), wholeLength_};
   }
-  if (!std::filesystem::is_regular_file(status)) {
-    error = path + " is not a regular file.";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path + ": " + std::strerror(errno) + ".";
-    return false;
-  }
-  return true;
-}
+  /// Gives the bytes back (whole() reads them again if it must).
+  void forget() { whole_.reset(); }
+
+private:
+  static constexpr size_t kHeadBytes = 4; // the longest signature
+  std::string path_;
+  uint64_t size_ = 0;
+  std::string head_;
+  std::unique_ptr<char[]> whole_;
+  uint64_t wholeLength_ = 0;
+};
 
 /// How the tool answers the "CodePage" settings for one file, and how to describe it.
 struct EncodingChoice {
@@ -93,11 +131,10 @@ struct EncodingChoice {
   bool wellFormedUtf8 = false; // read as UTF-8, and it is: decoding cannot fail
 };
 
-EncodingChoice chooseEncoding(const Options& options, const std::string& path,
-                              std::string_view bytes) {
+EncodingChoice chooseEncoding(const Options& options, const std::string& path, InputFile& file) {
   EncodingChoice choice;
   choice.settings.overrideEmbedded = options.ignoreSignature;
-  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(bytes);
+  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(file.head());
   if (signature) {
     choice.description = *signature + " (signature)";
     // A signature decides before "Name" is asked for; answer it anyway if the user gave one.
@@ -110,6 +147,9 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path,
                                                    : *options.codePage + " (--code-page)";
     return choice;
   }
+  // Only here does the tool need every byte: the plug-in takes unnamed text as UTF-8, and
+  // text that is not UTF-8 gets its code page detected.
+  const std::string_view bytes = file.whole();
   if (isWellFormedUtf8(bytes)) {
     choice.description = "UTF-8";
     choice.wellFormedUtf8 = true;
@@ -236,7 +276,7 @@ public:
   explicit Tool(const Options& options) : options_(options) {}
 
   int run() {
-    if (!readFile(options_.file, bytes_, error_))
+    if (!file_.inspect(options_.file, error_))
       return fail(kExitNoInput, error_);
     const std::string url = fileUrl(options_.file);
     const std::string absolute = absolutePath(options_.file);
@@ -246,7 +286,8 @@ public:
     if (utf16Units(absolute) > kMaxPathUnits)
       return fail(kExitData, "the container cannot open " + options_.file +
                                  ": its full path is longer than 259 characters.");
-    encoding_ = chooseEncoding(options_, options_.file, bytes_);
+    encoding_ = chooseEncoding(options_, options_.file, file_);
+    file_.forget(); // the plug-in reads the file itself
 
     PluginLibrary library;
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
@@ -257,8 +298,8 @@ public:
       return fail(kExitUnavailable, session.error());
 
     if (options_.command == Command::Probe)
-      return probe(session, url, library.logObserve());
-    if (const int code = open(session, url, library.logObserve()); code != 0)
+      return probe(session, url, library.logWatch());
+    if (const int code = open(session, url, library.logWatch()); code != 0)
       return code;
     switch (options_.command) {
     case Command::Info:
@@ -273,7 +314,7 @@ public:
   }
 
 private:
-  int probe(Session& session, const std::string& url, LogObserveFn observe) {
+  int probe(Session& session, const std::string& url, const LogWatch& observe) {
     std::vector<Kestrel::StreamFormat> formats;
     ReaderLog reader(observe);
     const uint8_t result = session.probe(url, formats);
@@ -290,9 +331,9 @@ private:
     std::cout << options_.file << ": not recognised as SAMI";
     if (result != 0)
       std::cout << " (the engine refused the text format, result " << int{result} << ")";
-    else if (bytes_.size() < 1024)
+    else if (file_.size() < 1024)
       std::cout << " (the container reads the first 1024 bytes, and the file has only "
-                << bytes_.size() << ")";
+                << file_.size() << ")";
     else if (!readerSays.empty())
       std::cout << ": " << readerSays;
     else if (!reader.watching())
@@ -303,12 +344,12 @@ private:
     return kExitNotRecognised;
   }
 
-  int open(Session& session, const std::string& url, LogObserveFn observe) {
+  int open(Session& session, const std::string& url, const LogWatch& observe) {
     ReaderLog reader(observe);
     if (session.open(url) != Kestrel::kResultOk)
       return refused(url, reader);
     if (session.streams().empty()) {
-      if (!containsSamiMarker(bytes_))
+      if (!containsSamiMarker(file_.whole()))
         return fail(kExitData, options_.file + " is not a SAMI document: it has no <SAMI> "
                                                "element.");
       std::cerr << "kestrel-sami: " << options_.file << " holds no subtitles.\n";
@@ -323,10 +364,10 @@ private:
       return fail(kExitData, "the container refuses the name " + options_.file +
                                  ": it accepts only names ending in lower-case \".smi\" or "
                                  "\".sami\".");
-    if (bytes_.empty())
+    if (file_.size() == 0)
       return fail(kExitData, options_.file + " is empty.");
     // Text taken as it is must hold one character and one more byte.
-    if (encoding_.wellFormedUtf8 && bytes_.size() < 2)
+    if (encoding_.wellFormedUtf8 && file_.size() < 2)
       return fail(kExitData, options_.file + " holds too little text for the container: it "
                                              "needs at least one character and one more byte.");
     if (reader.last()) {
@@ -476,48 +517,161 @@ private:
     if (streams.empty() && options_.language)
       return fail(kExitData, "no stream of " + options_.file + " was chosen for \"" +
                                  *options_.language + "\".");
+    // SubRip and WebVTT are written as the samples come, each straight from the container's
+    // buffer into the stream's output; JSON and ASS look at every cue before writing one.
+    const bool whole =
+        options_.format == ExportFormat::Json || options_.format == ExportFormat::Ass;
+    // With several streams and -o, each stream's output is written once the stream is read,
+    // so that one stream's output is held at a time. What the tool says of the writing still
+    // comes after all it said while reading.
+    const bool perStream = streams.size() > 1 && options_.output && !whole;
+    const bool device = perStream && isDevice(*options_.output);
+    std::vector<StreamCues> described;
+    described.reserve(streams.size());
+    for (const auto* stream : streams)
+      described.push_back({stream->id,
+                           stream->name,
+                           stream->language,
+                           stream->region,
+                           session.selected() == stream,
+                           {}});
+    std::ofstream deviceOut;
+    std::vector<std::string> written; // a path per stream written
+    std::string writeError;
     std::vector<StreamCues> exported;
-    for (const auto* stream : streams) {
+    std::vector<Rendered> rendered;
+    std::string repaired;
+    const auto validText = [&repaired](std::string_view text) {
+      if (isWellFormedUtf8(text))
+        return text;
+      repaired = repairUtf8(text);
+      return std::string_view(repaired);
+    };
+    for (size_t i = 0; i < streams.size(); ++i) {
+      const StreamDescription& stream = *streams[i];
       ReadShortfall shortfall;
-      StreamCues cues{
-          stream->id, stream->name, stream->language, stream->region, session.selected() == stream,
-          {}};
-      cues.cues = session.readAll(*stream, shortfall);
-      reportShortfall(*stream, shortfall);
-      for (auto& cue : cues.cues)
-        cue.markup = repairUtf8(cue.markup);
+      StreamCues cues = described[i];
+      Rendered output;
+      if (whole) {
+        session.readEach(stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           cues.cues.push_back({start, duration, std::string(validText(text))});
+                         });
+      } else if (options_.format == ExportFormat::Vtt) {
+        VttWriter writer(options_.styleBlock);
+        writer.body().reserve(outputEstimate());
+        session.readEach(stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           writer.add(start, duration, validText(text));
+                         });
+        output = {writer.header(), std::move(writer.body())};
+      } else {
+        output.body.reserve(outputEstimate());
+        SrtWriter writer(output.body);
+        session.readEach(stream, shortfall,
+                         [&](uint32_t start, uint32_t duration, std::string_view text) {
+                           writer.add(start, duration, validText(text));
+                         });
+      }
+      reportShortfall(stream, shortfall);
       exported.push_back(std::move(cues));
+      if (whole) {
+        // written below, once every stream is read
+      } else if (!perStream) {
+        rendered.push_back(std::move(output));
+      } else if (writeError.empty() && device) {
+        // One device (or pipe) takes every stream, one after the other, through one
+        // opening: opened again, /dev/stdout on a file would start the file over.
+        if (!deviceOut.is_open())
+          deviceOut.open(*options_.output, std::ios::binary | std::ios::trunc);
+        deviceOut.write(output.head.data(), static_cast<std::streamsize>(output.head.size()));
+        deviceOut.write(output.body.data(), static_cast<std::streamsize>(output.body.size()));
+        if (!deviceOut)
+          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
+      } else if (writeError.empty()) {
+        const std::string path = perStreamPath(*options_.output, described[i], described);
+        if (writeFile(path, output, writeError))
+          written.push_back(path);
+      }
     }
 
-    if (options_.format == ExportFormat::Json)
-      return write(options_.output, writeJson(options_.file, exported));
-    const auto render = [this](const StreamCues& stream) {
-      switch (options_.format) {
-      case ExportFormat::Vtt:
-        return writeVtt(stream.cues, options_.styleBlock);
-      case ExportFormat::Ass:
-        return writeAss(stream.cues, stream.name);
-      default:
-        return writeSrt(stream.cues);
+    if (perStream) {
+      if (device && writeError.empty()) {
+        deviceOut.close();
+        if (!deviceOut)
+          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
+        if (writeError.empty())
+          written.assign(exported.size(), *options_.output);
       }
-    };
+      for (size_t i = 0; i < written.size(); ++i)
+        std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << written[i]
+                  << '\n';
+      return writeError.empty() ? 0 : fail(kExitCantCreate, writeError);
+    }
+    if (options_.format == ExportFormat::Json)
+      return write(options_.output, {{}, writeJson(options_.file, exported)});
+    if (options_.format == ExportFormat::Ass)
+      for (const auto& stream : exported)
+        rendered.push_back({{}, writeAss(stream.cues, stream.name)});
     if (exported.size() == 1)
-      return write(options_.output, render(exported.front()));
+      return write(options_.output, rendered.back());
     if (exported.empty())
-      return write(options_.output, options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
-                                    : options_.format == ExportFormat::Ass ? writeAss({}, "")
-                                                                           : "");
+      return write(options_.output, {{},
+                                     options_.format == ExportFormat::Vtt   ? "WEBVTT\n"
+                                     : options_.format == ExportFormat::Ass ? writeAss({}, "")
+                                                                            : ""});
     if (!options_.output)
       return fail(kExitUsage, options_.file + " has " + std::to_string(exported.size()) +
                                   " streams; choose one with --stream ID or --lang TAG, or give "
                                   "-o OUT to write one file per stream.");
-    for (const auto& stream : exported) {
-      const std::string path = perStreamPath(*options_.output, stream, exported);
-      if (const int code = write(path, render(stream)); code != 0)
+    // ASS with several streams: one file per stream, or the device taking them all.
+    if (isDevice(*options_.output)) {
+      std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
+      for (const auto& text : rendered) {
+        out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+        out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
+      }
+      out.close();
+      if (!out)
+        return fail(kExitCantCreate,
+                    "cannot write " + *options_.output + ": " + std::strerror(errno) + ".");
+      for (const auto& stream : exported)
+        std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << *options_.output
+                  << '\n';
+      return 0;
+    }
+    for (size_t i = 0; i < exported.size(); ++i) {
+      const std::string path = perStreamPath(*options_.output, exported[i], exported);
+      if (const int code = write(path, rendered[i]); code != 0)
         return code;
-      std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << path << '\n';
+      std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << path << '\n';
     }
     return 0;
+  }
+
+  /// Room for one stream's output: a stream's cues take no more than the document's bytes
+  /// and their times; pages never written are never touched.
+  [[nodiscard]] size_t outputEstimate() const {
+    return static_cast<size_t>(std::min<uint64_t>(file_.size() + file_.size() / 2, SIZE_MAX / 4));
+  }
+
+  /// A file's text in two parts, written one after the other: WebVTT's header is known only
+  /// once its cues are.
+  struct Rendered {
+    std::string head;
+    std::string body;
+  };
+
+  /// Whether OUT is a device or a pipe rather than a file to name others after: anything
+  /// under /dev/, or an existing file that is neither a regular file nor a directory.
+  static bool isDevice(const std::string& output) {
+    const std::string path = absolutePath(output);
+    if (path.starts_with("/dev/"))
+      return true;
+    std::error_code ec;
+    const auto status = std::filesystem::status(output, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
   }
 
   /// "out.srt" becomes "out.en.srt" for a stream in English, or "out.3.srt" for stream 3
@@ -537,23 +691,34 @@ private:
         .string();
   }
 
-  int write(const std::optional<std::string>& path, const std::string& text) {
+  int write(const std::optional<std::string>& path, const Rendered& text) {
     if (!path) {
-      std::cout << text;
+      std::cout.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+      std::cout.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
       std::cout.flush();
       return std::cout ? 0 : fail(kExitCantCreate, "cannot write to standard output.");
     }
-    std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-    if (out)
-      out << text;
+    std::string error;
+    return writeFile(*path, text, error) ? 0 : fail(kExitCantCreate, error);
+  }
+
+  /// Writes text to a file; false with the sentence saying why when it can't.
+  static bool writeFile(const std::string& path, const Rendered& text, std::string& error) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) {
+      out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
+      out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
+    }
     out.close();
-    if (!out)
-      return fail(kExitCantCreate, "cannot write " + *path + ": " + std::strerror(errno) + ".");
-    return 0;
+    if (!out) {
+      error = "cannot write " + path + ": " + std::strerror(errno) + ".";
+      return false;
+    }
+    return true;
   }
 
   const Options& options_;
-  std::string bytes_;
+  InputFile file_;
   std::string language_;
   EncodingChoice encoding_;
   std::string error_;

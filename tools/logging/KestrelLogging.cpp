@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #define KESTREL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -58,10 +60,13 @@ public:
 
   [[nodiscard]] bool isEnabled() const { return enabled_.load() || observed_.load(); }
 
-  void observe(KestrelLogObserverFn observer, void* context) {
+  void observe(KestrelLogObserverFn observer, void* context, const char* function) {
+    // The name is copied before the lock: a copy that fails changes nothing.
+    std::string only = function != nullptr ? function : "";
     std::lock_guard<std::mutex> guard(mutex_);
     observer_ = observer;
     context_ = context;
+    observedFunction_ = std::move(only);
     observed_.store(observer != nullptr);
   }
 
@@ -69,6 +74,8 @@ public:
              va_list args) {
     if (!isEnabled() || format == nullptr)
       return;
+    if (!enabled_.load() && !wanted(function))
+      return; // only watched, and not this message: nothing to format
     va_list measure;
     va_copy(measure, args);
     const int needed = std::vsnprintf(nullptr, 0, format, measure);
@@ -80,7 +87,7 @@ public:
     const bool endsLine = needed > 0 && text[static_cast<std::size_t>(needed) - 1] == '\n';
 
     std::lock_guard<std::mutex> guard(mutex_);
-    if (observer_ != nullptr)
+    if (observer_ != nullptr && wantedLocked(function))
       observer_(context_, category, function, line, text.data());
     if (out_ == nullptr)
       return;
@@ -92,6 +99,15 @@ public:
 
 private:
   Destination() { configure(); }
+
+  bool wanted(const char* function) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return observer_ != nullptr && wantedLocked(function);
+  }
+  bool wantedLocked(const char* function) const {
+    return observedFunction_.empty() ||
+           (function != nullptr && observedFunction_ == std::string_view(function));
+  }
 
   void closeLocked() {
     enabled_.store(false);
@@ -106,6 +122,7 @@ private:
   std::atomic<bool> observed_{false};
   KestrelLogObserverFn observer_ = nullptr;
   void* context_ = nullptr;
+  std::string observedFunction_; // empty: every function
   FILE* out_ = nullptr;
   bool ownsFile_ = false;
 };
@@ -147,7 +164,15 @@ KESTREL_EXPORT void KestrelLog_write(const char* category, const char* function,
 
 KESTREL_EXPORT void KestrelLog_observe(KestrelLogObserverFn observer, void* context) {
   try {
-    Destination::instance().observe(observer, context);
+    Destination::instance().observe(observer, context, nullptr);
+  } catch (...) {
+  }
+}
+
+KESTREL_EXPORT void KestrelLog_observeFunction(KestrelLogObserverFn observer, void* context,
+                                               const char* function) {
+  try {
+    Destination::instance().observe(observer, context, function);
   } catch (...) {
   }
 }

@@ -12,9 +12,20 @@ using KestrelLogObserverFn = void (*)(void* context, const char* category, const
 /// Sets the one observer (null removes it). Observers are called one message at a time, and
 /// once this returns the observer set before is called no more.
 void KestrelLog_observe(KestrelLogObserverFn observer, void* context);
+/// The same for the messages of one function alone (as the plug-in names it, e.g.
+/// "Kestrel::ParserUtilities::readTextFile"); no other message is formatted for the observer.
+/// A null function watches every message, as KestrelLog_observe does.
+void KestrelLog_observeFunction(KestrelLogObserverFn observer, void* context, const char* function);
 }
 
 namespace KestrelTool {
 inline constexpr const char* kLogObserveName = "KestrelLog_observe";
 using LogObserveFn = void (*)(KestrelLogObserverFn, void*);
+inline constexpr const char* kLogObserveFunctionName = "KestrelLog_observeFunction";
+using LogObserveFunctionFn = void (*)(KestrelLogObserverFn, void*, const char*);
+/// The library's watching entry points, each null when it does not offer them.
+struct LogWatch {
+  LogObserveFn observe = nullptr;
+  LogObserveFunctionFn observeFunction = nullptr; // a library of ours before it had it: null
+};
 } // namespace KestrelTool
