@@ -2,6 +2,7 @@
 // as an engine hosts it, and gives each subtitle stream of the document (one per language) a
 // source pad of its own, in Pango markup.
 #include "ElementOs.h"
+#include "Host.h"
 #include "PangoMarkup.h"
 #include "PluginLibrary.h"
 #include "ReaderLog.h"
@@ -31,22 +32,6 @@ namespace {
 // time the clock shows stays that far below the largest it can report.
 constexpr int32_t kLatestClock = INT32_MAX - 500;
 constexpr const char* kPluginFileName = "libkestrel_sami.so";
-
-/// The viewer's language from the locale: "ko_KR.UTF-8" gives "ko-KR"; "C" gives nothing.
-std::string languageFromLocale() {
-  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = g_getenv(variable);
-    if (value == nullptr || *value == '\0')
-      continue;
-    std::string tag(value);
-    tag = tag.substr(0, tag.find_first_of(".@"));
-    if (tag == "C" || tag == "POSIX")
-      return {};
-    std::replace(tag.begin(), tag.end(), '_', '-');
-    return tag;
-  }
-  return {};
-}
 
 /// Where the Kestrel plug-in is: named by KESTREL_SAMI_PLUGIN, else beside this element as
 /// installed (libdir/kestrel/plugins/, or libdir/) or as built (lib/).
@@ -895,7 +880,7 @@ static void kestrel_sami_parse_class_init(KestrelSamiParseClass* klass) {
 
 static void kestrel_sami_parse_init(KestrelSamiParse* self) {
   self->state = new ParseState();
-  self->state->language = languageFromLocale();
+  self->state->language = KestrelTool::preferredLanguageFromLocale();
   gst_segment_init(&self->state->segment, GST_FORMAT_TIME);
   self->sinkPad = gst_pad_new_from_static_template(&sinkTemplate, "sink");
   gst_pad_set_chain_function(self->sinkPad, sinkChain);

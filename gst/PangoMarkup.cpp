@@ -50,62 +50,22 @@ void appendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-/// Attribute name=value pairs of a font tag as written: values quoted or bare, names any case.
-std::optional<std::string_view> attribute(std::string_view attributes, std::string_view name) {
-  size_t i = 0;
-  while (i < attributes.size()) {
-    while (i < attributes.size() && isSpace(attributes[i]))
-      ++i;
-    const size_t nameStart = i;
-    while (i < attributes.size() && !isSpace(attributes[i]) && attributes[i] != '=')
-      ++i;
-    const std::string_view found = attributes.substr(nameStart, i - nameStart);
-    while (i < attributes.size() && isSpace(attributes[i]))
-      ++i;
-    if (i >= attributes.size() || attributes[i] != '=') {
-      i += i == nameStart ? 1 : 0;
-      continue;
-    }
-    ++i;
-    while (i < attributes.size() && isSpace(attributes[i]))
-      ++i;
-    size_t start = i;
-    size_t end = i;
-    if (i < attributes.size() && (attributes[i] == '"' || attributes[i] == '\'')) {
-      const char quote = attributes[i];
-      start = ++i;
-      while (i < attributes.size() && attributes[i] != quote)
-        ++i;
-      end = i;
-      i += i < attributes.size() ? 1 : 0;
-    } else {
-      while (i < attributes.size() && !isSpace(attributes[i]))
-        ++i;
-      end = i;
-    }
-    const bool same = std::equal(found.begin(), found.end(), name.begin(), name.end(),
-                                 [](char a, char b) { return lower(a) == b; });
-    if (same)
-      return attributes.substr(start, end - start);
-  }
-  return std::nullopt;
-}
-
 /// The span for a font tag's attributes; "<span>" when none of them is usable.
 std::string fontSpan(std::string_view attributes) {
   std::string span = "<span";
-  if (const auto color = attribute(attributes, "color")) {
+  const KestrelTool::FontValues values = KestrelTool::fontValues(attributes);
+  if (const auto& color = values.color) {
     const std::string normal = KestrelTool::normalizeColor(*color);
     PangoColor parsed;
     if (!normal.empty() && pango_color_parse(&parsed, normal.c_str()))
       span += " foreground=\"" + normal + "\"";
   }
-  if (const auto face = attribute(attributes, "face"); face && !face->empty()) {
+  if (const auto& face = values.face; face && !face->empty()) {
     span += " font_family=\"";
     appendEscaped(span, *face);
     span += '"';
   }
-  if (const auto size = attribute(attributes, "size"); size && !size->empty()) {
+  if (const auto& size = values.size; size && !size->empty()) {
     // The plug-in writes sizes relative to 20 points in steps of two points ("+2" is 24pt).
     std::string_view digits = *size;
     const int sign = digits.front() == '-' ? -1 : 1;

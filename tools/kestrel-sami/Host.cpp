@@ -2,6 +2,8 @@
 
 #include "kestrel/Setting.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace KestrelTool {
@@ -75,6 +77,21 @@ const std::vector<Kestrel::StreamInterface*>& ToolContainerHost::streams() const
 void ToolContainerHost::deleteStreams() {
   streams_.clear();
   owned_.clear();
+}
+
+std::string preferredLanguageFromLocale() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0')
+      continue;
+    std::string tag(value);
+    tag = tag.substr(0, tag.find_first_of(".@"));
+    if (tag == "C" || tag == "POSIX")
+      return {};
+    std::replace(tag.begin(), tag.end(), '_', '-');
+    return tag;
+  }
+  return {};
 }
 
 } // namespace KestrelTool

@@ -110,4 +110,8 @@ public:
   int32_t now = -1; // no time until the tool sets one
 };
 
+/// The viewer's language from the locale (LC_ALL, LC_MESSAGES, LANG): "ko_KR.UTF-8" gives
+/// "ko-KR"; "C" and "POSIX" give nothing.
+[[nodiscard]] std::string preferredLanguageFromLocale();
+
 } // namespace KestrelTool

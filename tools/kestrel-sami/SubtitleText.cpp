@@ -19,15 +19,9 @@ bool isHex(char c) {
 }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-/// The values of a font tag's colour, face and size attributes (in the text after "font"),
-/// as written; each the first of its name, nothing for a name not there.
-struct FontValues {
-  std::optional<std::string_view> color;
-  std::optional<std::string_view> face;
-  std::optional<std::string_view> size;
-};
-
 bool isName(std::string_view name, std::string_view lowerName);
+
+} // namespace
 
 FontValues fontValues(std::string_view attributes) {
   FontValues found;
@@ -74,6 +68,8 @@ FontValues fontValues(std::string_view attributes) {
   }
   return found;
 }
+
+namespace {
 
 /// Whether name, letters as written, is lowerName in any letter case.
 bool isName(std::string_view name, std::string_view lowerName) {

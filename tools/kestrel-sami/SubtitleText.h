@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -90,6 +91,16 @@ struct StreamCues {
 /// Whether a cue would ever be seen: a duration, and visible text (a no-break space alone is
 /// SAMI's way of clearing the screen).
 [[nodiscard]] bool isShown(const Cue& cue);
+
+/// The values of a font tag's colour, face and size attributes (in the text after "font"),
+/// as written, quoted or bare, names in any case; each the first of its name, nothing for a
+/// name not there.
+struct FontValues {
+  std::optional<std::string_view> color;
+  std::optional<std::string_view> face;
+  std::optional<std::string_view> size;
+};
+[[nodiscard]] FontValues fontValues(std::string_view attributes);
 
 /// Appends "HH:MM:SS.mmm" (formatTime's text) to out.
 void appendTime(std::string& out, uint64_t ms, char separator = '.');

@@ -41,22 +41,6 @@ int fail(int code, const std::string& sentence) {
   return code;
 }
 
-/// The viewer's language from the locale: "ko_KR.UTF-8" gives "ko-KR"; "C" gives nothing.
-std::string preferredLanguageFromLocale() {
-  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value == nullptr || *value == '\0')
-      continue;
-    std::string tag(value);
-    tag = tag.substr(0, tag.find_first_of(".@"));
-    if (tag == "C" || tag == "POSIX")
-      return {};
-    std::replace(tag.begin(), tag.end(), '_', '-');
-    return tag;
-  }
-  return {};
-}
-
 /// The file as the tool sees it before the plug-in reads it: a regular file it can open, its
 /// size and its first bytes. The whole of it is read only when something needs every byte
 /// (telling UTF-8 from a code page, or looking for "<SAMI" once an open found nothing).
