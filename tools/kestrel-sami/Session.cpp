@@ -123,10 +123,17 @@ void Session::readEach(
     const StreamDescription& description, ReadShortfall& shortfall,
     const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take) {
   Kestrel::StreamInterface* stream = description.stream;
-  stream->setClock(&clock_);
+  // A clock of this reading's own, so that streams can be read side by side.
+  ToolClock latest;
+  latest.now = kLatestClock;
+  stream->setClock(&latest);
   stream->setRate(1000);
   stream->seekStream(0, nullptr, 0);
-  clock_.now = kLatestClock;
+  struct ClockBack { // the session's clock again when the reading ends, however it ends
+    Kestrel::StreamInterface* stream;
+    Kestrel::MediaClock* clock;
+    ~ClockBack() { stream->setClock(clock); }
+  } clockBack{stream, &clock_};
   for (;;) {
     const auto result = readOne(stream, take);
     if (result == ReadResult::Ended)

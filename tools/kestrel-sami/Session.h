@@ -64,7 +64,8 @@ public:
   std::vector<Cue> readAll(const StreamDescription& stream, ReadShortfall& shortfall);
 
   /// The same samples handed to take one by one, while each is still the container's: the
-  /// text is the sample's own bytes (not repaired), valid only during the call.
+  /// text is the sample's own bytes (not repaired), valid only during the call. Different
+  /// streams may be read on different threads at once.
   void readEach(
       const StreamDescription& stream, ReadShortfall& shortfall,
       const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take);

@@ -10,12 +10,14 @@
 #include "kestrel/Result.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -505,23 +507,8 @@ private:
     // buffer into the stream's output; JSON and ASS look at every cue before writing one.
     const bool whole =
         options_.format == ExportFormat::Json || options_.format == ExportFormat::Ass;
-    // With several streams and -o, each stream's output is written once the stream is read,
-    // so that one stream's output is held at a time. What the tool says of the writing still
-    // comes after all it said while reading.
-    const bool perStream = streams.size() > 1 && options_.output && !whole;
-    const bool device = perStream && isDevice(*options_.output);
-    std::vector<StreamCues> described;
-    described.reserve(streams.size());
-    for (const auto* stream : streams)
-      described.push_back({stream->id,
-                           stream->name,
-                           stream->language,
-                           stream->region,
-                           session.selected() == stream,
-                           {}});
-    std::ofstream deviceOut;
-    std::vector<std::string> written; // a path per stream written
-    std::string writeError;
+    if (streams.size() > 1 && options_.output && !whole)
+      return exportEachStream(session, streams);
     std::vector<StreamCues> exported;
     std::vector<Rendered> rendered;
     std::string repaired;
@@ -531,67 +518,21 @@ private:
       repaired = repairUtf8(text);
       return std::string_view(repaired);
     };
-    for (size_t i = 0; i < streams.size(); ++i) {
-      const StreamDescription& stream = *streams[i];
+    for (const auto* stream : streams) {
       ReadShortfall shortfall;
-      StreamCues cues = described[i];
-      Rendered output;
+      StreamCues cues = describe(session, *stream);
       if (whole) {
-        session.readEach(stream, shortfall,
+        session.readEach(*stream, shortfall,
                          [&](uint32_t start, uint32_t duration, std::string_view text) {
                            cues.cues.push_back({start, duration, std::string(validText(text))});
                          });
-      } else if (options_.format == ExportFormat::Vtt) {
-        VttWriter writer(options_.styleBlock);
-        writer.body().reserve(outputEstimate());
-        session.readEach(stream, shortfall,
-                         [&](uint32_t start, uint32_t duration, std::string_view text) {
-                           writer.add(start, duration, validText(text));
-                         });
-        output = {writer.header(), std::move(writer.body())};
       } else {
-        output.body.reserve(outputEstimate());
-        SrtWriter writer(output.body);
-        session.readEach(stream, shortfall,
-                         [&](uint32_t start, uint32_t duration, std::string_view text) {
-                           writer.add(start, duration, validText(text));
-                         });
+        rendered.push_back(render(session, *stream, shortfall, nullptr));
       }
-      reportShortfall(stream, shortfall);
+      reportShortfall(*stream, shortfall);
       exported.push_back(std::move(cues));
-      if (whole) {
-        // written below, once every stream is read
-      } else if (!perStream) {
-        rendered.push_back(std::move(output));
-      } else if (writeError.empty() && device) {
-        // One device (or pipe) takes every stream, one after the other, through one
-        // opening: opened again, /dev/stdout on a file would start the file over.
-        if (!deviceOut.is_open())
-          deviceOut.open(*options_.output, std::ios::binary | std::ios::trunc);
-        deviceOut.write(output.head.data(), static_cast<std::streamsize>(output.head.size()));
-        deviceOut.write(output.body.data(), static_cast<std::streamsize>(output.body.size()));
-        if (!deviceOut)
-          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
-      } else if (writeError.empty()) {
-        const std::string path = perStreamPath(*options_.output, described[i], described);
-        if (writeFile(path, output, writeError))
-          written.push_back(path);
-      }
     }
 
-    if (perStream) {
-      if (device && writeError.empty()) {
-        deviceOut.close();
-        if (!deviceOut)
-          writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
-        if (writeError.empty())
-          written.assign(exported.size(), *options_.output);
-      }
-      for (size_t i = 0; i < written.size(); ++i)
-        std::cerr << "kestrel-sami: wrote stream " << exported[i].id << " to " << written[i]
-                  << '\n';
-      return writeError.empty() ? 0 : fail(kExitCantCreate, writeError);
-    }
     if (options_.format == ExportFormat::Json)
       return write(options_.output, {{}, writeJson(options_.file, exported)});
     if (options_.format == ExportFormat::Ass)
@@ -633,18 +574,164 @@ private:
     return 0;
   }
 
-  /// Room for one stream's output: a stream's cues take no more than the document's bytes
-  /// and their times; pages never written are never touched.
-  [[nodiscard]] size_t outputEstimate() const {
-    return static_cast<size_t>(std::min<uint64_t>(file_.size() + file_.size() / 2, SIZE_MAX / 4));
-  }
-
   /// A file's text in two parts, written one after the other: WebVTT's header is known only
   /// once its cues are.
   struct Rendered {
     std::string head;
     std::string body;
   };
+
+  /// What the tool knows of a stream before reading it.
+  static StreamCues describe(const Session& session, const StreamDescription& stream) {
+    return {stream.id,      stream.name, stream.language, stream.region,
+            session.selected() == &stream, {}};
+  }
+
+  /// One stream's SubRip or WebVTT, each cue rendered straight from the container's buffer.
+  /// With out, SubRip goes there in pieces as it is made and what is returned is the rest;
+  /// WebVTT is returned whole (its header names the colours its cues use).
+  Rendered render(Session& session, const StreamDescription& stream, ReadShortfall& shortfall,
+                  std::ostream* out) const {
+    std::string repaired;
+    const auto validText = [&repaired](std::string_view text) {
+      if (isWellFormedUtf8(text))
+        return text;
+      repaired = repairUtf8(text);
+      return std::string_view(repaired);
+    };
+    Rendered output;
+    if (options_.format == ExportFormat::Vtt) {
+      VttWriter writer(options_.styleBlock);
+      writer.body().reserve(outputEstimate());
+      session.readEach(stream, shortfall,
+                       [&](uint32_t start, uint32_t duration, std::string_view text) {
+                         writer.add(start, duration, validText(text));
+                       });
+      output = {writer.header(), std::move(writer.body())};
+      return output;
+    }
+    // Written out a piece at a time, the output's pages are touched once and used again.
+    constexpr size_t kPiece = size_t{1} << 20;
+    output.body.reserve(out != nullptr ? 2 * kPiece : outputEstimate());
+    SrtWriter writer(output.body);
+    session.readEach(stream, shortfall,
+                     [&](uint32_t start, uint32_t duration, std::string_view text) {
+                       writer.add(start, duration, validText(text));
+                       if (out != nullptr && output.body.size() >= kPiece) {
+                         out->write(output.body.data(),
+                                    static_cast<std::streamsize>(output.body.size()));
+                         output.body.clear();
+                       }
+                     });
+    return output;
+  }
+
+  /// SubRip or WebVTT of several streams into OUT: a file per stream named after it, or every
+  /// stream in order into OUT itself when it is a device or a pipe. The streams are read and
+  /// rendered side by side, as many at a time as there are processors, each file written by
+  /// the stream's own thread; what the tool says comes afterwards, in stream order: what
+  /// reading found, then what was written. The first file that cannot be created, or
+  /// written, stops the streams after it from being written.
+  int exportEachStream(Session& session, const std::vector<const StreamDescription*>& streams) {
+    std::vector<StreamCues> described;
+    described.reserve(streams.size());
+    for (const auto* stream : streams)
+      described.push_back(describe(session, *stream));
+    const bool device = isDevice(*options_.output);
+
+    struct Job {
+      std::string path;
+      std::ofstream file;
+      Rendered output;
+      ReadShortfall shortfall;
+      std::string error; // why the file could not be written
+      std::exception_ptr failure;
+    };
+    std::vector<Job> jobs(streams.size());
+    size_t writable = device ? 0 : jobs.size(); // the streams whose files are open
+    std::string openError;
+    for (size_t i = 0; i < writable; ++i) {
+      Job& job = jobs[i];
+      job.path = perStreamPath(*options_.output, described[i], described);
+      job.file.open(job.path, std::ios::binary | std::ios::trunc);
+      if (!job.file) {
+        openError = "cannot write " + job.path + ": " + std::strerror(errno) + ".";
+        writable = i;
+      }
+    }
+
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+      for (size_t i = next++; i < jobs.size(); i = next++) {
+        Job& job = jobs[i];
+        try {
+          std::ofstream* file = i < writable ? &job.file : nullptr;
+          job.output = render(session, *streams[i], job.shortfall, file);
+          if (file == nullptr)
+            continue;
+          file->write(job.output.head.data(),
+                      static_cast<std::streamsize>(job.output.head.size()));
+          file->write(job.output.body.data(),
+                      static_cast<std::streamsize>(job.output.body.size()));
+          file->close();
+          if (!*file)
+            job.error = "cannot write " + job.path + ": " + std::strerror(errno) + ".";
+          job.output = {}; // written
+        } catch (...) {
+          job.failure = std::current_exception();
+        }
+      }
+    };
+    const size_t threads =
+        std::min<size_t>(jobs.size(), std::max(1U, std::thread::hardware_concurrency()));
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k < threads; ++k)
+      helpers.emplace_back(work);
+    work();
+    for (auto& helper : helpers)
+      helper.join();
+    for (const Job& job : jobs)
+      if (job.failure)
+        std::rethrow_exception(job.failure);
+
+    for (size_t i = 0; i < jobs.size(); ++i)
+      reportShortfall(*streams[i], jobs[i].shortfall);
+    std::vector<std::string> written;
+    std::string writeError;
+    if (device) {
+      // One opening takes every stream: opened again, /dev/stdout on a file would start the
+      // file over.
+      std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
+      for (const Job& job : jobs) {
+        out.write(job.output.head.data(), static_cast<std::streamsize>(job.output.head.size()));
+        out.write(job.output.body.data(), static_cast<std::streamsize>(job.output.body.size()));
+      }
+      out.close();
+      if (!out)
+        writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
+      else
+        written.assign(jobs.size(), *options_.output);
+    } else {
+      for (size_t i = 0; i < writable && writeError.empty(); ++i) {
+        if (jobs[i].error.empty())
+          written.push_back(jobs[i].path);
+        else
+          writeError = jobs[i].error;
+      }
+      if (writeError.empty())
+        writeError = openError;
+    }
+    for (size_t i = 0; i < written.size(); ++i)
+      std::cerr << "kestrel-sami: wrote stream " << described[i].id << " to " << written[i]
+                << '\n';
+    return writeError.empty() ? 0 : fail(kExitCantCreate, writeError);
+  }
+
+  /// Room for one stream's output: a stream's cues take no more than the document's bytes
+  /// and their times; pages never written are never touched.
+  [[nodiscard]] size_t outputEstimate() const {
+    return static_cast<size_t>(std::min<uint64_t>(file_.size() + file_.size() / 2, SIZE_MAX / 4));
+  }
 
   /// Whether OUT is a device or a pipe rather than a file to name others after: anything
   /// under /dev/, or an existing file that is neither a regular file nor a directory.
