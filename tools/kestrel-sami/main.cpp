@@ -1,5 +1,6 @@
 // kestrel-sami: plays the engine's part for the SAMI plug-in. It loads the built plug-in with
 // dlopen and talks to it only through the engine interfaces, as a media player would.
+#include "HeapWarmup.h"
 #include "Host.h"
 #include "Options.h"
 #include "PluginLibrary.h"
@@ -274,6 +275,12 @@ public:
                                  ": its full path is longer than 259 characters.");
     encoding_ = chooseEncoding(options_, options_.file, file_);
     file_.forget(); // the plug-in reads the file itself
+    std::optional<HeapWarmup> warmup;
+    if (options_.command != Command::Probe) {
+      const std::string& read = encoding_.description;
+      const unsigned unit = read.starts_with("UTF-32") ? 4 : read.starts_with("UTF-16") ? 2 : 1;
+      warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
+    }
 
     PluginLibrary library;
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))

@@ -1,0 +1,67 @@
+#include "HeapWarmup.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace KestrelTool {
+namespace {
+
+// Blocks up to this size come from the heap; glibc allows no larger threshold.
+constexpr uint64_t kHeapBlockLimit = uint64_t{32} << 20;
+// The heap is grown in pieces below the limit, so that each piece lies on the heap.
+constexpr uint64_t kPiece = uint64_t{16} << 20;
+constexpr uint64_t kLeast = uint64_t{1} << 20;
+constexpr uint64_t kMost = uint64_t{1} << 30;
+
+} // namespace
+
+uint64_t HeapWarmup::expectedForDocument(uint64_t size, unsigned bytesPerUnit) {
+  return 5 * size / std::max(1U, bytesPerUnit);
+}
+
+HeapWarmup::HeapWarmup(uint64_t bytes) {
+  if (bytes < kLeast)
+    return;
+  bytes = std::min(bytes, kMost);
+  if (mallopt(M_MMAP_THRESHOLD, static_cast<int>(kHeapBlockLimit)) == 0 ||
+      mallopt(M_TRIM_THRESHOLD, INT32_MAX) == 0)
+    return;
+  // The heap grows by these pieces; once freed they join its free top, which is no longer
+  // given back, and the plug-in's allocations are carved from it.
+  std::vector<std::pair<char*, size_t>> pieces;
+  for (uint64_t grown = 0; grown < bytes; grown += kPiece) {
+    const auto size = static_cast<size_t>(std::min(kPiece, bytes - grown));
+    auto* piece = static_cast<char*>(std::malloc(size));
+    if (piece == nullptr)
+      break;
+    pieces.emplace_back(piece, size);
+  }
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+  for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+    const auto begin = (reinterpret_cast<uintptr_t>(it->first) + page - 1) & ~(page - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(it->first) + it->second) & ~(page - 1);
+    if (begin < end)
+      ranges.emplace_back(begin, end);
+    std::free(it->first);
+  }
+  if (ranges.empty())
+    return;
+  worker_ = std::thread([ranges = std::move(ranges)] {
+    // Kernels before 5.14 refuse the advice; the pages are then faulted in as they are used.
+    for (const auto& [begin, end] : ranges)
+      (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  });
+}
+
+HeapWarmup::~HeapWarmup() {
+  if (worker_.joinable())
+    worker_.join();
+}
+
+} // namespace KestrelTool
