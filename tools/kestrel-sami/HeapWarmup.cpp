@@ -53,9 +53,14 @@ HeapWarmup::HeapWarmup(uint64_t bytes) {
   if (ranges.empty())
     return;
   worker_ = std::thread([ranges = std::move(ranges)] {
+    // A megabyte at a time: the advice holds the process's memory map for reading, and
+    // whatever maps memory meanwhile (the loader, the heap growing) waits for one call only.
     // Kernels before 5.14 refuse the advice; the pages are then faulted in as they are used.
+    constexpr uintptr_t kStep = uintptr_t{1} << 20;
     for (const auto& [begin, end] : ranges)
-      (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+      for (uintptr_t at = begin; at < end; at += kStep)
+        if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at), MADV_POPULATE_WRITE) != 0)
+          return;
   });
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
@@ -118,7 +119,7 @@ std::optional<std::string> unicodeSignature(std::string_view bytes) {
   return std::nullopt;
 }
 
-bool isWellFormedUtf8(std::string_view bytes) {
+size_t wellFormedUtf8Prefix(std::string_view bytes) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t i = 0;
   while (i < bytes.size()) {
@@ -127,10 +128,38 @@ bool isWellFormedUtf8(std::string_view bytes) {
       break;
     const size_t length = sequenceLength(s + i, bytes.size() - i);
     if (length == 0)
-      return false;
+      return i;
     i += length;
   }
-  return true;
+  return i;
+}
+
+bool isWellFormedUtf8(std::string_view bytes) {
+  return wellFormedUtf8Prefix(bytes) == bytes.size();
+}
+
+bool isWellFormedUtf8File(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  // A megabyte at a time; a character cut by the end of a piece is checked with the next.
+  constexpr size_t kPiece = size_t{1} << 20;
+  constexpr size_t kLongest = 4; // bytes of the longest sequence
+  const std::unique_ptr<char[]> buffer(new char[kPiece + kLongest]);
+  size_t carried = 0;
+  for (;;) {
+    in.read(buffer.get() + carried, static_cast<std::streamsize>(kPiece));
+    if (in.bad())
+      return false;
+    const size_t held = carried + static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0));
+    const size_t good = wellFormedUtf8Prefix({buffer.get(), held});
+    if (!in) // the end of the file
+      return good == held;
+    carried = held - good;
+    if (carried >= kLongest)
+      return false; // an ill-formed sequence, not a character cut short
+    std::memmove(buffer.get(), buffer.get() + good, carried);
+  }
 }
 
 std::string repairUtf8(std::string_view bytes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,13 @@ namespace KestrelTool {
 /// True when every byte belongs to a well-formed UTF-8 sequence (no overlongs, surrogates
 /// or values above U+10FFFF).
 [[nodiscard]] bool isWellFormedUtf8(std::string_view bytes);
+
+/// How many bytes from the start form well-formed UTF-8: all of them, or up to the first
+/// sequence that is ill-formed or cut short by the end.
+[[nodiscard]] size_t wellFormedUtf8Prefix(std::string_view bytes);
+
+/// isWellFormedUtf8 of a file's bytes, read a piece at a time; false when it cannot be read.
+[[nodiscard]] bool isWellFormedUtf8File(const std::string& path);
 
 /// Replaces every ill-formed UTF-8 sequence by U+FFFD, so that output files stay valid.
 [[nodiscard]] std::string repairUtf8(std::string_view bytes);

@@ -21,6 +21,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <thread>
 #include <unicode/uversion.h>
@@ -102,6 +103,15 @@ public:
   /// Gives the bytes back (whole() reads them again if it must).
   void forget() { whole_.reset(); }
 
+  /// The first bytes, at most count of them (all there are for a shorter file).
+  [[nodiscard]] std::string start(size_t count) const {
+    std::string bytes(static_cast<size_t>(std::min<uint64_t>(count, size_)), '\0');
+    std::ifstream in(path_, std::ios::binary);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+  }
+
 private:
   static constexpr size_t kHeadBytes = 4; // the longest signature
   std::string path_;
@@ -116,7 +126,30 @@ struct EncodingChoice {
   CodePageSettings settings;
   std::string description;     // e.g. "UTF-16LE (signature)"
   bool wellFormedUtf8 = false; // read as UTF-8, and it is: decoding cannot fail
+  bool provisional = false;    // UTF-8 as far as the start shows; the rest is still to check
 };
+
+/// The choice for a file without signature or named code page, from all of its bytes: the
+/// plug-in takes unnamed text as UTF-8, and text that is not UTF-8 gets its code page detected.
+EncodingChoice chooseFromEveryByte(EncodingChoice choice, const std::string& path,
+                                   InputFile& file) {
+  const std::string_view bytes = file.whole();
+  if (isWellFormedUtf8(bytes)) {
+    choice.description = "UTF-8";
+    choice.wellFormedUtf8 = true;
+    return choice;
+  }
+  if (const auto detected = detectCodePage(bytes)) {
+    choice.settings.name = detected->converter;
+    choice.description = detected->converter + " (detected " + detected->detected + ")";
+    std::cerr << "kestrel-sami: " << path << " has no Unicode signature and is not UTF-8; "
+              << "reading it as " << detected->converter << " (detected " << detected->detected
+              << "); name another code page with --code-page.\n";
+    return choice;
+  }
+  choice.description = "UTF-8 (assumed; no code page detected)";
+  return choice;
+}
 
 EncodingChoice chooseEncoding(const Options& options, const std::string& path, InputFile& file) {
   EncodingChoice choice;
@@ -134,24 +167,21 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path, I
                                                    : *options.codePage + " (--code-page)";
     return choice;
   }
-  // Only here does the tool need every byte: the plug-in takes unnamed text as UTF-8, and
-  // text that is not UTF-8 gets its code page detected.
-  const std::string_view bytes = file.whole();
-  if (isWellFormedUtf8(bytes)) {
-    choice.description = "UTF-8";
-    choice.wellFormedUtf8 = true;
-    return choice;
+  // Only here does the tool need every byte. A file whose start is UTF-8 is handed on as
+  // UTF-8 while the rest is checked beside the open; any other is decided on every byte now.
+  constexpr size_t kStart = size_t{64} << 10;
+  if (file.size() > kStart) {
+    std::string start = file.start(kStart);
+    const size_t good = wellFormedUtf8Prefix(start);
+    // A character cut by the end of the start is no fault.
+    if (start.size() - good < 4 && start.size() == kStart) {
+      choice.description = "UTF-8";
+      choice.wellFormedUtf8 = true;
+      choice.provisional = true;
+      return choice;
+    }
   }
-  if (const auto detected = detectCodePage(bytes)) {
-    choice.settings.name = detected->converter;
-    choice.description = detected->converter + " (detected " + detected->detected + ")";
-    std::cerr << "kestrel-sami: " << path << " has no Unicode signature and is not UTF-8; "
-              << "reading it as " << detected->converter << " (detected " << detected->detected
-              << "); name another code page with --code-page.\n";
-    return choice;
-  }
-  choice.description = "UTF-8 (assumed; no code page detected)";
-  return choice;
+  return chooseFromEveryByte(choice, path, file);
 }
 
 /// The container's own extension rule: the text after the last "." of the location.
@@ -275,32 +305,52 @@ public:
                                  ": its full path is longer than 259 characters.");
     encoding_ = chooseEncoding(options_, options_.file, file_);
     file_.forget(); // the plug-in reads the file itself
-    std::optional<HeapWarmup> warmup;
-    if (options_.command != Command::Probe) {
-      const std::string& read = encoding_.description;
-      const unsigned unit = read.starts_with("UTF-32") ? 4 : read.starts_with("UTF-16") ? 2 : 1;
-      warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
-    }
+    // What the rest of a file with a UTF-8 start holds is learnt beside the open; a probe
+    // reads so little that it waits for the answer first.
+    if (encoding_.provisional)
+      restIsUtf8_ = std::async(std::launch::async,
+                               [path = options_.file] { return isWellFormedUtf8File(path); });
+    if (options_.command == Command::Probe)
+      settleEncoding();
 
     PluginLibrary library;
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
       return fail(kExitUnavailable, library.error());
     language_ = options_.language.value_or(preferredLanguageFromLocale());
-    Session session(language_, encoding_.settings);
-    if (!session.create(library.getPlugin()))
-      return fail(kExitUnavailable, session.error());
-
-    if (options_.command == Command::Probe)
-      return probe(session, url, library.logWatch());
-    if (const int code = open(session, url, library.logWatch()); code != 0)
-      return code;
+    std::optional<HeapWarmup> warmup;
+    std::optional<Session> session;
+    for (;;) {
+      session.emplace(language_, encoding_.settings);
+      if (!session->create(library.getPlugin()))
+        return fail(kExitUnavailable, session->error());
+      if (options_.command == Command::Probe)
+        return probe(*session, url, library.logWatch());
+      if (!warmup) {
+        // Readied once the plug-in is loaded: the loader maps memory, which would wait.
+        const std::string& read = encoding_.description;
+        const unsigned unit = read.starts_with("UTF-32")   ? 4
+                              : read.starts_with("UTF-16") ? 2
+                                                           : 1;
+        warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
+      }
+      ReaderLog reader(library.logWatch());
+      const bool opened = session->open(url) == Kestrel::kResultOk;
+      if (!settleEncoding()) {
+        session.reset(); // the file is opened again, read as every byte of it says
+        continue;
+      }
+      if (const int code = opened ? checkOpened(*session) : refused(url, reader); code != 0)
+        return code;
+      break;
+    }
+    Session& opened = *session;
     switch (options_.command) {
     case Command::Info:
-      return info(session);
+      return info(opened);
     case Command::Play:
-      return play(session);
+      return play(opened);
     case Command::Export:
-      return exportStreams(session);
+      return exportStreams(opened);
     default:
       return 0;
     }
@@ -337,10 +387,23 @@ private:
     return kExitNotRecognised;
   }
 
-  int open(Session& session, const std::string& url, const LogWatch& observe) {
-    ReaderLog reader(observe);
-    if (session.open(url) != Kestrel::kResultOk)
-      return refused(url, reader);
+  /// Whether the encoding chosen holds: true unless the file's start was UTF-8 and its rest
+  /// is not, in which case the choice becomes what every byte says.
+  bool settleEncoding() {
+    if (!encoding_.provisional)
+      return true;
+    encoding_.provisional = false;
+    if (restIsUtf8_.get())
+      return true;
+    EncodingChoice choice;
+    choice.settings.overrideEmbedded = options_.ignoreSignature;
+    encoding_ = chooseFromEveryByte(choice, options_.file, file_);
+    file_.forget();
+    return false;
+  }
+
+  /// What an open that succeeded may still have to say: a document without subtitles.
+  int checkOpened(const Session& session) {
     if (session.streams().empty()) {
       if (!containsSamiMarker(file_.whole()))
         return fail(kExitData, options_.file + " is not a SAMI document: it has no <SAMI> "
@@ -799,6 +862,7 @@ private:
   InputFile file_;
   std::string language_;
   EncodingChoice encoding_;
+  std::future<bool> restIsUtf8_; // while encoding_ is provisional
   std::string error_;
 };
 
