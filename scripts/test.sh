@@ -46,8 +46,9 @@ ASAN_OPTIONS=detect_leaks=1 run_ctest --test-dir build-asan --output-on-failure 
 
 echo "== thread sanitizer (concurrency tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=thread \
-  -DKESTREL_BUILD_TOOLS=OFF -DKESTREL_WERROR=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target kestrel_sami kestrel_unit_tests kestrel_host_tests
+  -DKESTREL_BUILD_TOOLS=ON -DKESTREL_WERROR=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target kestrel_sami kestrel_unit_tests kestrel_host_tests \
+  kestrel_tool_tests
 run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R Concurrency
 
 if [ -f fuzz/CMakeLists.txt ]; then

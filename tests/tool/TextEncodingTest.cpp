@@ -1,5 +1,6 @@
 #include "TextEncoding.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>
 
@@ -64,6 +65,34 @@ TEST(TextEncoding, WellFormedUtf8MeansEveryByte) {
     EXPECT_TRUE(isWellFormedUtf8(run + "\xED\x95\x9C" + run));
     EXPECT_EQ(repairUtf8(run + "\xFF" + run), run + "\xEF\xBF\xBD" + run);
   }
+}
+
+TEST(TextEncoding, FileIsCheckedAPieceAtATime) {
+  // Pieces are a megabyte: a character across the cut is whole, a bad byte on either side of
+  // it or a sequence cut short by the file's end is not.
+  const std::string mega((size_t{1} << 20) - 1, 'a');
+  const struct {
+    std::string bytes;
+    bool wellFormed;
+  } cases[] = {{"", true},
+               {mega + "\xED\x95\x9C tail", true},
+               {mega + "a\xF0\x9F\x98\x80", true},
+               {mega + "\xFF" + "b", false},
+               {mega + "a\xFF", false},
+               {mega + "a\xED\x95", false},
+               {mega + mega + "\xC0\x80", false}};
+  const std::string path = testing::TempDir() + "/piecewise.smi";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << c.bytes;
+    }
+    EXPECT_EQ(isWellFormedUtf8File(path), c.wellFormed);
+    EXPECT_EQ(wellFormedUtf8Prefix(c.bytes) == c.bytes.size(), c.wellFormed);
+  }
+  EXPECT_EQ(wellFormedUtf8Prefix("ab\xED\x95"), 2U);
+  EXPECT_FALSE(isWellFormedUtf8File(path + ".missing"));
 }
 
 TEST(TextEncoding, KoreanIsReadAsCp949SoItsExtraSyllablesDecode) {

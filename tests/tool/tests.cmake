@@ -7,9 +7,13 @@ endif()
 
 add_executable(kestrel_tool_tests
   ${CMAKE_CURRENT_LIST_DIR}/SubtitleTextTest.cpp ${CMAKE_CURRENT_LIST_DIR}/OptionsTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/TextEncodingTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/TextEncodingTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StreamsSideBySideTest.cpp)
 target_link_libraries(kestrel_tool_tests PRIVATE kestrel_tool_core GTest::gtest
                       GTest::gtest_main)
+target_compile_definitions(kestrel_tool_tests PRIVATE
+                           KESTREL_PLUGIN_PATH="$<TARGET_FILE:kestrel_sami>")
+add_dependencies(kestrel_tool_tests kestrel_sami Kestrel_Logging)
 gtest_discover_tests(kestrel_tool_tests DISCOVERY_MODE PRE_TEST)
 
 set(KESTREL_TOOL_EXPECTED ${CMAKE_CURRENT_LIST_DIR}/expected)
@@ -159,6 +163,14 @@ add_test(NAME ToolExportsOfRealFilesReadBackByFfmpeg
                  $<TARGET_FILE:kestrel-sami> ${KESTREL_CORPUS_DIR})
 set_tests_properties(ToolExportsReadBackByFfmpeg ToolExportsOfRealFilesReadBackByFfmpeg
                      PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT "${KESTREL_TOOL_ENV}")
+
+# A file whose start is UTF-8 is opened while the rest is checked; when the rest is not UTF-8,
+# it is opened again with the code page detected.
+add_test(NAME ToolReadsAFileThatTurnsOutNotUtf8AsDetected
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/late_code_page.py
+                 $<TARGET_FILE:kestrel-sami>)
+set_tests_properties(ToolReadsAFileThatTurnsOutNotUtf8AsDetected
+                     PROPERTIES ENVIRONMENT "${KESTREL_TOOL_ENV}")
 
 # Every paragraph of visible text in the real files reaches a subtitle shown for some time.
 add_test(NAME ToolShowsEveryParagraphOfRealFiles

@@ -59,7 +59,8 @@ HeapWarmup::HeapWarmup(uint64_t bytes) {
     constexpr uintptr_t kStep = uintptr_t{1} << 20;
     for (const auto& [begin, end] : ranges)
       for (uintptr_t at = begin; at < end; at += kStep)
-        if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at), MADV_POPULATE_WRITE) != 0)
+        if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at), MADV_POPULATE_WRITE) !=
+            0)
           return;
   });
 }

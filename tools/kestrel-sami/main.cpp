@@ -328,9 +328,7 @@ public:
       if (!warmup) {
         // Readied once the plug-in is loaded: the loader maps memory, which would wait.
         const std::string& read = encoding_.description;
-        const unsigned unit = read.starts_with("UTF-32")   ? 4
-                              : read.starts_with("UTF-16") ? 2
-                                                           : 1;
+        const unsigned unit = read.starts_with("UTF-32") ? 4 : read.starts_with("UTF-16") ? 2 : 1;
         warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
       }
       ReaderLog reader(library.logWatch());
@@ -653,8 +651,8 @@ private:
 
   /// What the tool knows of a stream before reading it.
   static StreamCues describe(const Session& session, const StreamDescription& stream) {
-    return {stream.id,      stream.name, stream.language, stream.region,
-            session.selected() == &stream, {}};
+    return {stream.id, stream.name, stream.language, stream.region, session.selected() == &stream,
+            {}};
   }
 
   /// One stream's SubRip or WebVTT, each cue rendered straight from the container's buffer.
@@ -684,15 +682,14 @@ private:
     constexpr size_t kPiece = size_t{1} << 20;
     output.body.reserve(out != nullptr ? 2 * kPiece : outputEstimate());
     SrtWriter writer(output.body);
-    session.readEach(stream, shortfall,
-                     [&](uint32_t start, uint32_t duration, std::string_view text) {
-                       writer.add(start, duration, validText(text));
-                       if (out != nullptr && output.body.size() >= kPiece) {
-                         out->write(output.body.data(),
-                                    static_cast<std::streamsize>(output.body.size()));
-                         output.body.clear();
-                       }
-                     });
+    session.readEach(
+        stream, shortfall, [&](uint32_t start, uint32_t duration, std::string_view text) {
+          writer.add(start, duration, validText(text));
+          if (out != nullptr && output.body.size() >= kPiece) {
+            out->write(output.body.data(), static_cast<std::streamsize>(output.body.size()));
+            output.body.clear();
+          }
+        });
     return output;
   }
 
@@ -739,10 +736,8 @@ private:
           job.output = render(session, *streams[i], job.shortfall, file);
           if (file == nullptr)
             continue;
-          file->write(job.output.head.data(),
-                      static_cast<std::streamsize>(job.output.head.size()));
-          file->write(job.output.body.data(),
-                      static_cast<std::streamsize>(job.output.body.size()));
+          file->write(job.output.head.data(), static_cast<std::streamsize>(job.output.head.size()));
+          file->write(job.output.body.data(), static_cast<std::streamsize>(job.output.body.size()));
           file->close();
           if (!*file)
             job.error = "cannot write " + job.path + ": " + std::strerror(errno) + ".";
@@ -792,8 +787,7 @@ private:
         writeError = openError;
     }
     for (size_t i = 0; i < written.size(); ++i)
-      std::cerr << "kestrel-sami: wrote stream " << described[i].id << " to " << written[i]
-                << '\n';
+      std::cerr << "kestrel-sami: wrote stream " << described[i].id << " to " << written[i] << '\n';
     return writeError.empty() ? 0 : fail(kExitCantCreate, writeError);
   }
 
