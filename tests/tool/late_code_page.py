@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""A document whose first 64 KB are plain ASCII and whose later lines are CP949 is read as the
-whole of it says: the tool detects the code page and its export is the one made with that code
-page named, for a file past the start as for one wholly read first.
-
-Usage: late_code_page.py TOOL
+"""A document whose first 64 KB are ASCII and whose later lines are CP949 is read as the whole
+of it says: its export is the one made with the code page named. Usage: late_code_page.py TOOL
 """
 import os
 import subprocess
