@@ -42,25 +42,26 @@ HeapWarmup::HeapWarmup(uint64_t bytes) {
     pieces.emplace_back(piece, size);
   }
   const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+  // Each piece's whole pages: (first page, page count).
+  std::vector<std::pair<char*, size_t>> ranges;
   for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
-    const auto begin = (reinterpret_cast<uintptr_t>(it->first) + page - 1) & ~(page - 1);
-    const auto end = (reinterpret_cast<uintptr_t>(it->first) + it->second) & ~(page - 1);
-    if (begin < end)
-      ranges.emplace_back(begin, end);
+    const auto address = reinterpret_cast<uintptr_t>(it->first);
+    const uintptr_t skip = (page - address % page) % page;
+    if (it->second > skip && (it->second - skip) / page > 0)
+      ranges.emplace_back(it->first + skip, (it->second - skip) / page);
     std::free(it->first);
   }
   if (ranges.empty())
     return;
-  worker_ = std::thread([ranges = std::move(ranges)] {
+  worker_ = std::thread([ranges = std::move(ranges), page] {
     // A megabyte at a time: the advice holds the process's memory map for reading, and
     // whatever maps memory meanwhile (the loader, the heap growing) waits for one call only.
     // Kernels before 5.14 refuse the advice; the pages are then faulted in as they are used.
-    constexpr uintptr_t kStep = uintptr_t{1} << 20;
-    for (const auto& [begin, end] : ranges)
-      for (uintptr_t at = begin; at < end; at += kStep)
-        if (madvise(reinterpret_cast<void*>(at), std::min(kStep, end - at), MADV_POPULATE_WRITE) !=
-            0)
+    const size_t step = std::max<size_t>(1, (size_t{1} << 20) / page);
+    for (const auto& [first, pages] : ranges)
+      for (size_t done = 0; done < pages; done += step)
+        if (madvise(first + done * page, std::min(step, pages - done) * page,
+                    MADV_POPULATE_WRITE) != 0)
           return;
   });
 }
