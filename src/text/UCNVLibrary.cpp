@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 
 namespace VYDSOLD {
 
@@ -131,6 +134,36 @@ template <class T> uint32_t bufferElements(uint32_t inputs) {
   return static_cast<uint32_t>(elements);
 }
 
+/// Whether ICU would take name for its UTF-16 little-endian converter: the name compared
+/// without case and without the separators that ICU ignores in names.
+bool namesUtf16LittleEndian(const char* name) {
+  constexpr std::string_view kName = "utf16le";
+  std::size_t matched = 0;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == '-' || *c == '_' || *c == ' ')
+      continue;
+    const char lower = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+    if (matched == kName.size() || lower != kName[matched])
+      return false;
+    ++matched;
+  }
+  return matched == kName.size();
+}
+
+/// The data as the UTF-16 units the decoder would produce, when it already is them: UTF-16
+/// little-endian text of whole units on a little-endian machine, lying on a unit boundary.
+/// Decoding it would only copy it (lone surrogates included: the encoder substitutes them
+/// as the decoder would). Null otherwise.
+const char16_t* unitsAsTheyLie(const char* name, const char* data, uint32_t size) {
+  if constexpr (std::endian::native != std::endian::little)
+    return nullptr;
+  if (size % sizeof(char16_t) != 0 ||
+      reinterpret_cast<std::uintptr_t>(data) % alignof(char16_t) != 0 ||
+      !namesUtf16LittleEndian(name))
+    return nullptr;
+  return reinterpret_cast<const char16_t*>(data);
+}
+
 } // namespace
 
 bool decodeToUtf16(const char* converterName, const char* source, uint32_t sourceLength,
@@ -205,9 +238,6 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
   UCNVLibrary* library = UCNVLibrary::instance();
   if (library == nullptr)
     return false;
-  const ConverterHandle decoder(*library, converterName);
-  if (decoder.get() == nullptr)
-    return false;
   const ConverterHandle encoder(*library, "utf8");
   if (encoder.get() == nullptr)
     return false;
@@ -228,36 +258,16 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
   if (!out)
     return false;
   uint64_t used = 0;
-
-  // The converters keep what a call leaves unfinished (a character split between buffers,
-  // a lead surrogate) for the next, so the result is that of one call over the whole text.
-  constexpr std::size_t kPivotUnits = 8192;
-  char16_t pivot[kPivotUnits];
-  const char* input = data;
-  const char* const inputEnd = data + size;
-  bool firstUnits = true;
-  for (bool decoded = false; !decoded;) {
-    UCNVLibrary::ErrorCode decodeError = 0;
-    char16_t* units = pivot;
-    library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
-                       /*flush=*/true, &decodeError);
-    // Only a full buffer calls for more; any other result, as with one call over the whole
-    // text, ends it with what the converter produced (its substitutes included).
-    decoded = decodeError != kBufferOverflow;
-    const char16_t* from = pivot;
-    if (firstUnits && units > pivot) {
-      firstUnits = false;
-      if (dropSignature && pivot[0] == u'\uFEFF')
-        ++from;
-    }
+  // Units from..end to UTF-8 at the end of out, which grows as they need.
+  const auto encode = [&](const char16_t* from, const char16_t* end, bool flush) {
     for (;;) {
       UCNVLibrary::ErrorCode encodeError = 0;
       char* target = out.get() + used;
-      library->fromUnicode(encoder.get(), &target, out.get() + (capacity - 1), &from, units,
-                           nullptr, /*flush=*/decoded, &encodeError);
+      library->fromUnicode(encoder.get(), &target, out.get() + (capacity - 1), &from, end,
+                           nullptr, flush, &encodeError);
       used = static_cast<uint64_t>(target - out.get());
       if (encodeError != kBufferOverflow)
-        break;
+        return true;
       if (capacity == kMaxCapacity)
         return false;
       const uint64_t grown = std::min<uint64_t>(capacity + capacity / 2, kMaxCapacity);
@@ -267,6 +277,43 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
       std::memcpy(larger.get(), out.get(), used);
       out = std::move(larger);
       capacity = grown;
+    }
+  };
+
+  if (const char16_t* units = unitsAsTheyLie(converterName, data, size); units != nullptr) {
+    const char16_t* end = units + size / sizeof(char16_t);
+    if (dropSignature && *units == u'\uFEFF')
+      ++units;
+    if (!encode(units, end, /*flush=*/true))
+      return false;
+  } else {
+    const ConverterHandle decoder(*library, converterName);
+    if (decoder.get() == nullptr)
+      return false;
+    // The converters keep what a call leaves unfinished (a character split between
+    // buffers, a lead surrogate) for the next, so the result is that of one call over the
+    // whole text.
+    constexpr std::size_t kPivotUnits = 8192;
+    char16_t pivot[kPivotUnits];
+    const char* input = data;
+    const char* const inputEnd = data + size;
+    bool firstUnits = true;
+    for (bool decoded = false; !decoded;) {
+      UCNVLibrary::ErrorCode decodeError = 0;
+      char16_t* units = pivot;
+      library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd,
+                         nullptr, /*flush=*/true, &decodeError);
+      // Only a full buffer calls for more; any other result, as with one call over the
+      // whole text, ends it with what the converter produced (its substitutes included).
+      decoded = decodeError != kBufferOverflow;
+      const char16_t* from = pivot;
+      if (firstUnits && units > pivot) {
+        firstUnits = false;
+        if (dropSignature && pivot[0] == u'\uFEFF')
+          ++from;
+      }
+      if (!encode(from, units, /*flush=*/decoded))
+        return false;
     }
   }
   if (used == 0)
