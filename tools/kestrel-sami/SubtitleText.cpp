@@ -2,8 +2,10 @@
 
 #include "TextEncoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace KestrelTool {
@@ -84,15 +86,29 @@ bool isName(std::string_view name, std::string_view lowerName) {
 /// normalizeColor's result, remembered for the value last asked: a document writes the same
 /// few colours over and over.
 const std::string& normalizedColor(std::string_view value) {
-  thread_local std::string lastValue;
-  thread_local std::string lastColor;
-  thread_local bool known = false;
-  if (!known || value != lastValue) {
-    lastColor = normalizeColor(value);
-    lastValue.assign(value);
-    known = true;
+  // A few values, the one asked last first: a cue often sets a stream's colour and then
+  // one of its own.
+  struct Known {
+    std::string value;
+    std::string color;
+  };
+  constexpr size_t kKept = 4;
+  thread_local std::array<Known, kKept> known;
+  thread_local size_t count = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (known[i].value == value) {
+      if (i != 0)
+        std::swap(known[i], known[0]);
+      return known[0].color;
+    }
   }
-  return lastColor;
+  // New: it takes the last place, and then the first.
+  const size_t place = count < kKept ? count++ : kKept - 1;
+  known[place].color = normalizeColor(value);
+  known[place].value.assign(value);
+  if (place != 0)
+    std::swap(known[place], known[0]);
+  return known[0].color;
 }
 
 /// Recognises the markup item at the start of s ("<...>"); sets token and returns its length,
@@ -138,10 +154,7 @@ size_t matchTag(std::string_view s, MarkupPiece& token) {
     }
   }
   if (isName(name, "font") && (rest.empty() || isSpace(rest.front()))) {
-    bool restBlank = true;
-    for (char c : rest)
-      restBlank = restBlank && isSpace(c);
-    if (closing && !restBlank)
+    if (closing && !std::all_of(rest.begin(), rest.end(), isSpace))
       return 0;
     token.kind = closing ? Kind::Close : Kind::Open;
     token.style = Style::Font;
@@ -265,7 +278,7 @@ public:
     pendingLead_ = false;
     stack_.clear();
     usedClasses_.clear();
-    MarkupScanner scanner(markup);
+    MarkupScanner scanner(markup, /*joinWords=*/true);
     while (scanner.next(piece_)) {
       switch (piece_.kind) {
       case Kind::Text:
@@ -526,8 +539,14 @@ bool MarkupScanner::next(MarkupPiece& piece) {
   const size_t start = at_;
   for (;;) {
     size_t end = at_ + 1;
-    while (end < m.size() && m[end] != '<' && !isSpace(m[end]))
-      ++end;
+    for (;;) {
+      while (end < m.size() && m[end] != '<' && !isSpace(m[end]))
+        ++end;
+      if (!joinWords_ || end + 1 >= m.size() || m[end] != ' ' || m[end + 1] == '<' ||
+          isSpace(m[end + 1]))
+        break;
+      end += 2; // past the space and the first byte of the next word
+    }
     at_ = end;
     if (at_ >= m.size() || m[at_] != '<')
       break;
@@ -645,17 +664,41 @@ std::string vttText(std::string_view markup, std::set<std::string>& colorClasses
 }
 
 void appendTime(std::string& out, uint64_t ms, char separator) {
-  // Written back to front: milliseconds, seconds, minutes, then hours of any length.
+  // Two digits at a time from a table; hours take as many digits as they need.
+  static constexpr auto kPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+      pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+      pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+  }();
+  const auto pair = [](char* at, uint32_t value) { std::memcpy(at, &kPairs[2 * value], 2); };
+  const uint64_t hours = ms / 3600000;
+  const auto withinHour = static_cast<uint32_t>(ms % 3600000);
+  const uint32_t millis = withinHour % 1000;
   char text[40];
-  char* const end = text + sizeof text;
-  char* at = digitsBefore(end, ms % 1000, 3);
-  *--at = separator;
-  at = digitsBefore(at, ms / 1000 % 60, 2);
-  *--at = ':';
-  at = digitsBefore(at, ms / 60000 % 60, 2);
-  *--at = ':';
-  at = digitsBefore(at, ms / 3600000, 2);
-  out.append(at, static_cast<size_t>(end - at));
+  char* at = text;
+  if (hours < 100) {
+    pair(at, static_cast<uint32_t>(hours));
+    at += 2;
+  } else {
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    const char* start = digitsBefore(end, hours);
+    at = std::copy(start, static_cast<const char*>(end), at);
+  }
+  *at++ = ':';
+  pair(at, withinHour / 60000);
+  at += 2;
+  *at++ = ':';
+  pair(at, withinHour / 1000 % 60);
+  at += 2;
+  *at++ = separator;
+  *at++ = static_cast<char>('0' + millis / 100);
+  pair(at, millis % 100);
+  at += 2;
+  out.append(text, static_cast<size_t>(at - text));
 }
 
 std::string formatTime(uint64_t ms, char separator) {

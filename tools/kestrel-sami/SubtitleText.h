@@ -39,15 +39,20 @@ struct MarkupPiece {
 };
 
 /// The pieces of tokenizeMarkup one at a time, in the same order and with the same values.
-/// The markup must outlive the scanner and the pieces it fills.
+/// With joinWords, words that one space (U+0020) separates come as one text piece, space
+/// included, where tokenizeMarkup has a text, a space and a text: a renderer that writes a
+/// single space for white space between words writes the same for both. The markup must
+/// outlive the scanner and the pieces it fills.
 class MarkupScanner {
 public:
-  explicit MarkupScanner(std::string_view markup) : markup_(markup) {}
+  explicit MarkupScanner(std::string_view markup, bool joinWords = false)
+      : markup_(markup), joinWords_(joinWords) {}
   /// Fills piece with the next piece; false after the last.
   bool next(MarkupPiece& piece);
 
 private:
   std::string_view markup_;
+  bool joinWords_;
   size_t at_ = 0;
   // A tag found where a text ended, handed out by the next call.
   MarkupPiece tag_;

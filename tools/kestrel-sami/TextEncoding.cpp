@@ -95,20 +95,69 @@ size_t sequenceLength(const unsigned char* s, size_t n) {
   return length;
 }
 
-/// The offset of the first byte at or after i (before n) that is not ASCII, or n. Eight
-/// bytes at a time: text is mostly ASCII.
-size_t asciiEnd(const unsigned char* s, size_t i, size_t n) {
-  while (i + 8 <= n) {
-    uint64_t word;
-    std::memcpy(&word, s + i, 8);
-    if ((word & 0x8080808080808080u) != 0)
-      break;
-    i += 8;
+// Well-formed UTF-8 as an automaton over bytes. Each byte has a row of 64 bits that holds,
+// six bits for every state, the state that follows it; a state is its own offset in a row,
+// so a step is one shift. Rejection is final.
+enum : uint32_t {
+  kAccept = 0,  // between characters
+  kReject = 6,  // an ill-formed sequence
+  kOneMore = 12, // one continuation byte to come
+  kTwoMore = 18,
+  kThreeMore = 24,
+  kAfterE0 = 30, // the next byte 0xA0-0xBF (no overlong form)
+  kAfterED = 36, // 0x80-0x9F (no surrogate)
+  kAfterF0 = 42, // 0x90-0xBF (no overlong form)
+  kAfterF4 = 48, // 0x80-0x8F (nothing above U+10FFFF)
+};
+constexpr uint32_t kStateMask = 63;
+
+constexpr uint32_t nextState(uint32_t state, unsigned byte) {
+  const auto within = [byte](unsigned low, unsigned high) { return byte >= low && byte <= high; };
+  switch (state) {
+  case kAccept:
+    if (byte < 0x80)
+      return kAccept;
+    if (within(0xC2, 0xDF))
+      return kOneMore;
+    if (byte == 0xE0)
+      return kAfterE0;
+    if (byte == 0xED)
+      return kAfterED;
+    if (within(0xE1, 0xEF))
+      return kTwoMore;
+    if (byte == 0xF0)
+      return kAfterF0;
+    if (byte == 0xF4)
+      return kAfterF4;
+    if (within(0xF1, 0xF3))
+      return kThreeMore;
+    return kReject;
+  case kOneMore:
+    return within(0x80, 0xBF) ? kAccept : kReject;
+  case kTwoMore:
+    return within(0x80, 0xBF) ? kOneMore : kReject;
+  case kThreeMore:
+    return within(0x80, 0xBF) ? kTwoMore : kReject;
+  case kAfterE0:
+    return within(0xA0, 0xBF) ? kOneMore : kReject;
+  case kAfterED:
+    return within(0x80, 0x9F) ? kOneMore : kReject;
+  case kAfterF0:
+    return within(0x90, 0xBF) ? kTwoMore : kReject;
+  case kAfterF4:
+    return within(0x80, 0x8F) ? kTwoMore : kReject;
+  default:
+    return kReject;
   }
-  while (i < n && s[i] < 0x80)
-    ++i;
-  return i;
 }
+
+constexpr std::array<uint64_t, 256> kUtf8Rows = [] {
+  std::array<uint64_t, 256> rows{};
+  for (unsigned byte = 0; byte < 256; ++byte)
+    for (uint32_t state = kAccept; state <= kAfterF4; state += 6)
+      rows[byte] |= uint64_t{nextState(state, byte)} << state;
+  return rows;
+}();
 
 } // namespace
 
@@ -121,21 +170,49 @@ std::optional<std::string> unicodeSignature(std::string_view bytes) {
 
 size_t wellFormedUtf8Prefix(std::string_view bytes) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  uint32_t state = kAccept;
+  size_t accepted = 0; // where the last whole character ended
   size_t i = 0;
-  while (i < bytes.size()) {
-    i = asciiEnd(s, i, bytes.size());
-    if (i == bytes.size())
-      break;
-    const size_t length = sequenceLength(s + i, bytes.size() - i);
-    if (length == 0)
-      return i;
-    i += length;
+  while (i < n) {
+    if (state == kAccept) {
+      // Between characters, ASCII goes eight bytes at a time: text is mostly ASCII.
+      uint64_t word = 0;
+      if (i + 8 <= n && (std::memcpy(&word, s + i, 8), (word & 0x8080808080808080u) == 0)) {
+        i += 8;
+        accepted = i;
+        continue;
+      }
+    }
+    state = static_cast<uint32_t>(kUtf8Rows[s[i]] >> state) & kStateMask;
+    ++i;
+    if (state == kAccept)
+      accepted = i;
+    else if (state == kReject)
+      return accepted;
   }
-  return i;
+  return accepted;
 }
 
 bool isWellFormedUtf8(std::string_view bytes) {
-  return wellFormedUtf8Prefix(bytes) == bytes.size();
+  // Only the end state counts, rejection being final: eight steps at a time, with no test
+  // between them. A shift takes its count's low six bits, so the state needs no masking
+  // until the end.
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  uint64_t state = kAccept;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, s + i, 8);
+    if ((state & kStateMask) == kAccept && (word & 0x8080808080808080u) == 0)
+      continue; // eight ASCII bytes between characters
+    for (size_t k = 0; k < 8; ++k)
+      state = kUtf8Rows[s[i + k]] >> (state & kStateMask);
+  }
+  for (; i < n; ++i)
+    state = kUtf8Rows[s[i]] >> (state & kStateMask);
+  return (state & kStateMask) == kAccept;
 }
 
 bool isWellFormedUtf8File(const std::string& path) {
