@@ -24,7 +24,10 @@
 #include <future>
 #include <iostream>
 #include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unicode/uversion.h>
+#include <unistd.h>
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
@@ -314,6 +317,58 @@ int printVersions(const Options& options) {
   std::cout << "ICU " << text << " (code page detection)\n";
   return plugin.empty() ? kExitUnavailable : 0;
 }
+
+/// A stream's file when the streams are written side by side: created in stream order (no
+/// file after one that cannot be created), then emptied and written by the thread that
+/// renders the stream. Emptying a file that held megabytes takes the kernel milliseconds,
+/// which the threads then spend side by side.
+class OutputFile {
+public:
+  OutputFile() = default;
+  ~OutputFile() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Opens path for writing, creating it when missing; its bytes stay until empty().
+  bool create(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0)
+      error_ = errno;
+    return fd_ >= 0;
+  }
+  /// Cuts a regular file to nothing, as opening it to be written over would have.
+  void empty() {
+    struct stat status {};
+    if (error_ == 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size > 0 && ftruncate(fd_, 0) != 0)
+      error_ = errno;
+  }
+  void write(std::string_view bytes) {
+    while (!bytes.empty() && error_ == 0) {
+      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+      if (written < 0 && errno != EINTR)
+        error_ = errno;
+      else if (written > 0)
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+  }
+  /// Closes the file; false when anything written to it failed.
+  bool close() {
+    if (::close(fd_) != 0 && error_ == 0)
+      error_ = errno;
+    fd_ = -1;
+    return error_ == 0;
+  }
+  /// The errno value of the first failure, or 0.
+  [[nodiscard]] int error() const { return error_; }
+
+private:
+  int fd_ = -1;
+  int error_ = 0;
+};
 
 class Tool {
 public:
@@ -699,7 +754,7 @@ private:
   /// With out, SubRip goes there in pieces as it is made and what is returned is the rest;
   /// WebVTT is returned whole (its header names the colours its cues use).
   Rendered render(Session& session, const StreamDescription& stream, ReadShortfall& shortfall,
-                  std::ostream* out) const {
+                  OutputFile* out) const {
     std::string repaired;
     const auto validText = [&repaired](std::string_view text) {
       if (isWellFormedUtf8(text))
@@ -726,7 +781,7 @@ private:
         stream, shortfall, [&](uint32_t start, uint32_t duration, std::string_view text) {
           writer.add(start, duration, validText(text));
           if (out != nullptr && output.body.size() >= kPiece) {
-            out->write(output.body.data(), static_cast<std::streamsize>(output.body.size()));
+            out->write(output.body);
             output.body.clear();
           }
         });
@@ -748,7 +803,7 @@ private:
 
     struct Job {
       std::string path;
-      std::ofstream file;
+      OutputFile file;
       Rendered output;
       ReadShortfall shortfall;
       std::string error; // why the file could not be written
@@ -760,9 +815,8 @@ private:
     for (size_t i = 0; i < writable; ++i) {
       Job& job = jobs[i];
       job.path = perStreamPath(*options_.output, described[i], described);
-      job.file.open(job.path, std::ios::binary | std::ios::trunc);
-      if (!job.file) {
-        openError = "cannot write " + job.path + ": " + std::strerror(errno) + ".";
+      if (!job.file.create(job.path)) {
+        openError = "cannot write " + job.path + ": " + std::strerror(job.file.error()) + ".";
         writable = i;
       }
     }
@@ -772,15 +826,16 @@ private:
       for (size_t i = next++; i < jobs.size(); i = next++) {
         Job& job = jobs[i];
         try {
-          std::ofstream* file = i < writable ? &job.file : nullptr;
+          OutputFile* file = i < writable ? &job.file : nullptr;
+          if (file != nullptr)
+            file->empty();
           job.output = render(session, *streams[i], job.shortfall, file);
           if (file == nullptr)
             continue;
-          file->write(job.output.head.data(), static_cast<std::streamsize>(job.output.head.size()));
-          file->write(job.output.body.data(), static_cast<std::streamsize>(job.output.body.size()));
-          file->close();
-          if (!*file)
-            job.error = "cannot write " + job.path + ": " + std::strerror(errno) + ".";
+          file->write(job.output.head);
+          file->write(job.output.body);
+          if (!file->close())
+            job.error = "cannot write " + job.path + ": " + std::strerror(file->error()) + ".";
           job.output = {}; // written
         } catch (...) {
           job.failure = std::current_exception();
