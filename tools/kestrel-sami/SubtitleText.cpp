@@ -368,6 +368,8 @@ public:
     while (scanner.next(piece_)) {
       switch (piece_.kind) {
       case Kind::Text:
+        if (!lineHasText_)
+          startLine();
         if (pendingSpace_ && out.size() > lineStart_)
           out += ' ';
         pendingSpace_ = false;
@@ -556,12 +558,21 @@ private:
   }
 
   // An empty line would end the cue in SubRip and WebVTT, so a break without text before it
-  // is dropped. Tags open only with text, so a line without text holds nothing but closing
-  // tags: they finish the line before it. Tags still open carry over to the next line.
+  // is dropped: a line's break is written with its first text, where the line started.
+  // Tags open only with text, so a line without text holds nothing but closing tags: they
+  // finish the line before it. Tags still open carry over to the next line.
+  void startLine() {
+    if (lineStart_ == cueStart_)
+      return; // the cue's first line
+    std::string& out = *out_;
+    if (lineStart_ == out.size())
+      out += '\n';
+    else
+      out.insert(lineStart_, 1, '\n'); // before the closing tags that ended the line before
+    ++lineStart_;
+  }
   void breakLine() {
     pendingSpace_ = false;
-    if (lineHasText_ && lineStart_ > cueStart_)
-      out_->insert(lineStart_, 1, '\n');
     lineStart_ = out_->size();
     lineHasText_ = false;
   }
