@@ -159,3 +159,41 @@ TEST(ConverterBridgeConcurrency, FirstUseFromManyThreadsYieldsOneInstance) {
   }
   EXPECT_NE(seen[0], nullptr);
 }
+
+// Large UTF-16 little-endian text is encoded a half on each of two threads: whatever lies
+// where the halves meet, the text is what one call over the whole of it gives.
+TEST(ConverterBridgeConcurrency, LargeUtf16InHalvesAsOneCallDoes) {
+  constexpr std::size_t kUnits = std::size_t{1} << 20; // 2 MB of text
+  const auto around = [](std::u16string middle) {
+    std::u16string text(kUnits / 2 - 1, u'\uD55C');
+    text += middle;
+    text.resize(kUnits, u'a');
+    return text;
+  };
+  const struct {
+    const char* what;
+    std::u16string text;
+    bool signature;
+  } cases[] = {
+      {"a pair across the middle", around(u"\U0001F600"), false},
+      {"a lone lead surrogate ending the first half", around(u"\xD83Dx"), false},
+      {"a lone trail surrogate starting the second half", around(u"x\xDE00"), false},
+      {"a signature dropped first", u"\uFEFF" + around(u"\U0001F600"), true},
+  };
+  StringAllocator& owner = StandardAllocator<char>::instance();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes(reinterpret_cast<const char*>(c.text.data()), 2 * c.text.size());
+    std::string expected =
+        convertToUtf8("UTF16-LE", bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (c.signature)
+      expected.erase(0, 3);
+    char* text = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(convertToUtf8("UTF-16le", bytes.data(), static_cast<uint32_t>(bytes.size()), owner,
+                              c.signature, &text, &length));
+    EXPECT_TRUE(std::string_view(text, length) == expected);
+    EXPECT_EQ(text[length], '\0');
+    owner.free(text);
+  }
+}

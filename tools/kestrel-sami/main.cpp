@@ -3,6 +3,7 @@
 #include "HeapWarmup.h"
 #include "Host.h"
 #include "Options.h"
+#include "OutputFile.h"
 #include "PluginLibrary.h"
 #include "ReaderLog.h"
 #include "Session.h"
@@ -24,10 +25,7 @@
 #include <future>
 #include <iostream>
 #include <thread>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unicode/uversion.h>
-#include <unistd.h>
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
@@ -50,7 +48,7 @@ constexpr size_t kMaxPathUnits = 259;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                    \
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
     __has_feature(memory_sanitizer)
 constexpr bool kSanitized = true;
 #else
@@ -317,58 +315,6 @@ int printVersions(const Options& options) {
   std::cout << "ICU " << text << " (code page detection)\n";
   return plugin.empty() ? kExitUnavailable : 0;
 }
-
-/// A stream's file when the streams are written side by side: created in stream order (no
-/// file after one that cannot be created), then emptied and written by the thread that
-/// renders the stream. Emptying a file that held megabytes takes the kernel milliseconds,
-/// which the threads then spend side by side.
-class OutputFile {
-public:
-  OutputFile() = default;
-  ~OutputFile() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  /// Opens path for writing, creating it when missing; its bytes stay until empty().
-  bool create(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0)
-      error_ = errno;
-    return fd_ >= 0;
-  }
-  /// Cuts a regular file to nothing, as opening it to be written over would have.
-  void empty() {
-    struct stat status {};
-    if (error_ == 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size > 0 && ftruncate(fd_, 0) != 0)
-      error_ = errno;
-  }
-  void write(std::string_view bytes) {
-    while (!bytes.empty() && error_ == 0) {
-      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-      if (written < 0 && errno != EINTR)
-        error_ = errno;
-      else if (written > 0)
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-  }
-  /// Closes the file; false when anything written to it failed.
-  bool close() {
-    if (::close(fd_) != 0 && error_ == 0)
-      error_ = errno;
-    fd_ = -1;
-    return error_ == 0;
-  }
-  /// The errno value of the first failure, or 0.
-  [[nodiscard]] int error() const { return error_; }
-
-private:
-  int fd_ = -1;
-  int error_ = 0;
-};
 
 class Tool {
 public:
@@ -777,14 +723,14 @@ private:
     constexpr size_t kPiece = size_t{1} << 20;
     output.body.reserve(out != nullptr ? 2 * kPiece : outputEstimate());
     SrtWriter writer(output.body);
-    session.readEach(
-        stream, shortfall, [&](uint32_t start, uint32_t duration, std::string_view text) {
-          writer.add(start, duration, validText(text));
-          if (out != nullptr && output.body.size() >= kPiece) {
-            out->write(output.body);
-            output.body.clear();
-          }
-        });
+    session.readEach(stream, shortfall,
+                     [&](uint32_t start, uint32_t duration, std::string_view text) {
+                       writer.add(start, duration, validText(text));
+                       if (out != nullptr && output.body.size() >= kPiece) {
+                         out->write(output.body);
+                         output.body.clear();
+                       }
+                     });
     return output;
   }
 
