@@ -10,7 +10,8 @@ namespace KestrelTool {
 /// each new page (zeroing it) is a fifth of an export. So large blocks stay on the heap
 /// instead of getting mappings of their own, freed memory stays with the process until it
 /// ends, and room for what the open will allocate is faulted in on another processor while
-/// the open runs. Faulting in changes no byte, so it may overlap any use of that memory.
+/// the open runs, in huge pages where the kernel gives them on request. Faulting in changes
+/// no byte, so it may overlap any use of that memory.
 /// These are the tool's allocator settings only: an engine makes its own.
 class HeapWarmup {
 public:
@@ -20,7 +21,7 @@ public:
   HeapWarmup(const HeapWarmup&) = delete;
   HeapWarmup& operator=(const HeapWarmup&) = delete;
 
-  /// What an open allocates for a document of size bytes: four bytes per byte of text,
+  /// What an open allocates for a document of size bytes: five bytes per byte of text,
   /// which UTF-16 and UTF-32 files hold two and four bytes of per character.
   [[nodiscard]] static uint64_t expectedForDocument(uint64_t size, unsigned bytesPerUnit);
 
