@@ -359,13 +359,25 @@ public:
         const unsigned unit = read.starts_with("UTF-32") ? 4 : read.starts_with("UTF-16") ? 2 : 1;
         warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
       }
-      ReaderLog reader(library.logWatch());
-      const bool opened = session->open(url) == Kestrel::kResultOk;
+      // The reader's messages say why an open failed. Watching them makes every message of
+      // the open a call into the logging library (one per subtitle), so a quiet open goes
+      // unwatched, and only one that fails is made again, watched, to hear why.
+      std::optional<ReaderLog> reader;
+      if (options_.verbose)
+        reader.emplace(library.logWatch());
+      bool opened = session->open(url) == Kestrel::kResultOk;
       if (!settleEncoding()) {
         session.reset(); // the file is opened again, read as every byte of it says
         continue;
       }
-      if (const int code = opened ? checkOpened(*session) : refused(url, reader); code != 0)
+      if (!opened && !reader) {
+        session.emplace(language_, encoding_.settings);
+        if (!session->create(library.getPlugin()))
+          return fail(kExitUnavailable, session->error());
+        reader.emplace(library.logWatch());
+        opened = session->open(url) == Kestrel::kResultOk;
+      }
+      if (const int code = opened ? checkOpened(*session) : refused(url, *reader); code != 0)
         return code;
       break;
     }
