@@ -9,8 +9,9 @@ add_executable(kestrel_tool_tests
   ${CMAKE_CURRENT_LIST_DIR}/SubtitleTextTest.cpp ${CMAKE_CURRENT_LIST_DIR}/OptionsTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TextEncodingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamsSideBySideTest.cpp)
+# The tests encode their sample text with ICU itself, linked here only.
 target_link_libraries(kestrel_tool_tests PRIVATE kestrel_tool_core GTest::gtest
-                      GTest::gtest_main)
+                      GTest::gtest_main ${ICU_UC_LINK_LIBRARIES})
 target_compile_definitions(kestrel_tool_tests PRIVATE
                            KESTREL_PLUGIN_PATH="$<TARGET_FILE:kestrel_sami>")
 add_dependencies(kestrel_tool_tests kestrel_sami Kestrel_Logging)

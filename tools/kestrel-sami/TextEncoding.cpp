@@ -1,12 +1,12 @@
 #include "TextEncoding.h"
 
+#include "IcuFunctions.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <unicode/ucnv.h>
-#include <unicode/ucsdet.h>
 
 namespace KestrelTool {
 namespace {
@@ -51,14 +51,18 @@ constexpr std::array<Widening, 5> kWidenings{{
 constexpr size_t kDetectionSample = 1 << 20;
 
 struct DetectorClose {
-  void operator()(UCharsetDetector* d) const { ucsdet_close(d); }
+  const IcuFunctions* icu;
+  void operator()(UCharsetDetector* d) const { icu->closeDetector(d); }
 };
 
 bool converterExists(const std::string& name) {
+  const IcuFunctions* icu = icuFunctions();
+  if (icu == nullptr)
+    return false;
   UErrorCode status = U_ZERO_ERROR;
-  UConverter* converter = ucnv_open(name.c_str(), &status);
+  UConverter* converter = icu->openConverter(name.c_str(), &status);
   if (converter != nullptr)
-    ucnv_close(converter);
+    icu->closeConverter(converter);
   return U_SUCCESS(status) && converter != nullptr;
 }
 
@@ -99,8 +103,8 @@ size_t sequenceLength(const unsigned char* s, size_t n) {
 // six bits for every state, the state that follows it; a state is its own offset in a row,
 // so a step is one shift. Rejection is final.
 enum : uint32_t {
-  kAccept = 0,  // between characters
-  kReject = 6,  // an ill-formed sequence
+  kAccept = 0,   // between characters
+  kReject = 6,   // an ill-formed sequence
   kOneMore = 12, // one continuation byte to come
   kTwoMore = 18,
   kThreeMore = 24,
@@ -261,21 +265,25 @@ std::string repairUtf8(std::string_view bytes) {
 
 std::optional<DetectedCodePage> detectCodePage(std::string_view bytes) {
   bytes = bytes.substr(0, std::min(bytes.size(), kDetectionSample));
+  const IcuFunctions* icu = icuFunctions();
+  if (icu == nullptr)
+    return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<UCharsetDetector, DetectorClose> detector(ucsdet_open(&status));
+  std::unique_ptr<UCharsetDetector, DetectorClose> detector(icu->openDetector(&status),
+                                                            DetectorClose{icu});
   if (U_FAILURE(status) || !detector)
     return std::nullopt;
   // Markup says nothing about the language of the text; ICU can skip it.
-  ucsdet_enableInputFilter(detector.get(), true);
-  ucsdet_setText(detector.get(), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
+  icu->enableInputFilter(detector.get(), true);
+  icu->setText(detector.get(), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
   int32_t count = 0;
-  const UCharsetMatch** matches = ucsdet_detectAll(detector.get(), &count, &status);
+  const UCharsetMatch** matches = icu->detectAll(detector.get(), &count, &status);
   if (U_FAILURE(status) || matches == nullptr)
     return std::nullopt;
   for (int32_t i = 0; i < count; ++i) {
     UErrorCode matchStatus = U_ZERO_ERROR;
-    const char* name = ucsdet_getName(matches[i], &matchStatus);
-    const int32_t confidence = ucsdet_getConfidence(matches[i], &matchStatus);
+    const char* name = icu->matchName(matches[i], &matchStatus);
+    const int32_t confidence = icu->matchConfidence(matches[i], &matchStatus);
     if (U_FAILURE(matchStatus) || name == nullptr || confidence <= 0)
       continue;
     DetectedCodePage guess{name, name, confidence};

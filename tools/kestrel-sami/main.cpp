@@ -2,6 +2,7 @@
 // dlopen and talks to it only through the engine interfaces, as a media player would.
 #include "HeapWarmup.h"
 #include "Host.h"
+#include "IcuFunctions.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "PluginLibrary.h"
@@ -25,7 +26,6 @@
 #include <future>
 #include <iostream>
 #include <thread>
-#include <unicode/uversion.h>
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
 #endif
@@ -308,11 +308,15 @@ int printVersions(const Options& options) {
       std::cout << ", converting text with " << plugin.substr(icu + 5);
     std::cout << '\n';
   }
-  UVersionInfo version;
-  u_getVersion(version);
-  char text[U_MAX_VERSION_STRING_LENGTH];
-  u_versionToString(version, text);
-  std::cout << "ICU " << text << " (code page detection)\n";
+  if (const IcuFunctions* icu = icuFunctions()) {
+    UVersionInfo version;
+    icu->getVersion(version);
+    char text[U_MAX_VERSION_STRING_LENGTH];
+    icu->versionToString(version, text);
+    std::cout << "ICU " << text << " (code page detection)\n";
+  } else {
+    std::cout << "ICU: none found (" << KESTREL_ICU_I18N_LIBRARY << "); no code page detection\n";
+  }
   return plugin.empty() ? kExitUnavailable : 0;
 }
 
