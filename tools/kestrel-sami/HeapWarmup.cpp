@@ -58,10 +58,6 @@ HeapWarmup::HeapWarmup(uint64_t bytes) {
     // whatever maps memory meanwhile (the loader, the heap growing) waits for one call only.
     // Kernels before 5.14 refuse the advice; the pages are then faulted in as they are used.
     const size_t step = std::max<size_t>(1, (size_t{1} << 20) / page);
-    // Huge pages where the kernel gives them on request: a fault fills two megabytes, and the
-    // document's scattered blocks need fewer address translations. Refused, nothing changes.
-    for (const auto& [first, pages] : ranges)
-      (void)madvise(first, pages * page, MADV_HUGEPAGE);
     for (const auto& [first, pages] : ranges)
       for (size_t done = 0; done < pages; done += step)
         if (madvise(first + done * page, std::min(step, pages - done) * page,

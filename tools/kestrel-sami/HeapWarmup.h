@@ -10,8 +10,7 @@ namespace KestrelTool {
 /// each new page (zeroing it) is a fifth of an export. So large blocks stay on the heap
 /// instead of getting mappings of their own, freed memory stays with the process until it
 /// ends, and room for what the open will allocate is faulted in on another processor while
-/// the open runs, in huge pages where the kernel gives them on request. Faulting in changes
-/// no byte, so it may overlap any use of that memory.
+/// the open runs. Faulting in changes no byte, so it may overlap any use of that memory.
 /// These are the tool's allocator settings only: an engine makes its own.
 class HeapWarmup {
 public:
