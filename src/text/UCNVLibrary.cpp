@@ -1,6 +1,7 @@
 #include "text/UCNVLibrary.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -169,8 +170,9 @@ const char16_t* unitsAsTheyLie(const char* name, const char* data, uint32_t size
 // Units the pivot buffer between decoder and encoder holds.
 constexpr std::size_t kPivotUnits = 8192;
 
-// From this many bytes of input on, UTF-16 text that needs no decoding is encoded on two
-// threads, a half each. Smaller texts take less time than a thread takes to start.
+// From this many bytes of input on, a text is converted on two threads: the decoder beside
+// the encoder, or, for UTF-16 that needs no decoding, each half encoded on its own. Smaller
+// texts take less time than a thread takes to start.
 constexpr uint32_t kSideBySideBytes = uint32_t{1} << 20;
 
 enum class HalvesResult { NotTried, Done, Failed };
@@ -221,6 +223,83 @@ HalvesResult encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder
   std::memmove(firstEnd, secondStart, secondLength);
   used = static_cast<uint64_t>(firstEnd - out) + secondLength;
   return HalvesResult::Done;
+}
+
+enum class RelayResult { NotTried, Done, Failed };
+
+/// The buffers between a decoder on a thread of its own and the encoder on this one: the
+/// decoder fills them in turn and the encoder empties them in the same order.
+struct Relay {
+  static constexpr std::size_t kSlots = 4;
+  static constexpr std::size_t kUnits = 65536; // few handovers, each a wake-up at worst
+  struct Slot {
+    std::size_t count = 0; // units decoded into it
+    bool last = false;     // the decoder's last buffer
+    char16_t units[kUnits];
+  };
+  std::array<Slot, kSlots> slots;
+  std::atomic<std::size_t> filled{0};  // buffers the decoder has filled so far
+  std::atomic<std::size_t> emptied{0}; // buffers the encoder is done with
+  std::atomic<bool> abandoned{false};  // the encoder gave up: the decoder stops
+};
+
+/// Decodes data on another thread while take(units, end, last) encodes each buffer on this
+/// one, in the order one thread would; take returning false ends it (Failed). NotTried
+/// (nothing decoded) when the buffers or the thread could not be had.
+template <class Take>
+RelayResult decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder, const char* data,
+                            uint32_t size, const Take& take) {
+  const std::unique_ptr<Relay> relay(new (std::nothrow) Relay());
+  if (!relay)
+    return RelayResult::NotTried;
+  const auto decode = [&library, decoder, data, size, &relay = *relay] {
+    const char* input = data;
+    const char* const inputEnd = data + size;
+    for (std::size_t k = 0;; ++k) {
+      if (relay.abandoned.load(std::memory_order_acquire))
+        return;
+      for (std::size_t emptied = relay.emptied.load(std::memory_order_acquire);
+           k - emptied >= Relay::kSlots; emptied = relay.emptied.load(std::memory_order_acquire)) {
+        if (relay.abandoned.load(std::memory_order_acquire))
+          return;
+        relay.emptied.wait(emptied, std::memory_order_acquire);
+      }
+      Relay::Slot& slot = relay.slots[k % Relay::kSlots];
+      UCNVLibrary::ErrorCode decodeError = 0;
+      char16_t* units = slot.units;
+      library.toUnicode(decoder, &units, slot.units + Relay::kUnits, &input, inputEnd, nullptr,
+                        /*flush=*/true, &decodeError);
+      slot.count = static_cast<std::size_t>(units - slot.units);
+      slot.last = decodeError != kBufferOverflow;
+      relay.filled.store(k + 1, std::memory_order_release);
+      relay.filled.notify_one();
+      if (slot.last)
+        return;
+    }
+  };
+  std::thread decoding;
+  try {
+    decoding = std::thread(decode);
+  } catch (const std::system_error&) {
+    return RelayResult::NotTried;
+  }
+  bool ok = true;
+  for (std::size_t k = 0;; ++k) {
+    for (std::size_t filled = relay->filled.load(std::memory_order_acquire); filled <= k;
+         filled = relay->filled.load(std::memory_order_acquire))
+      relay->filled.wait(filled, std::memory_order_acquire);
+    const Relay::Slot& slot = relay->slots[k % Relay::kSlots];
+    const bool last = slot.last;
+    ok = take(slot.units, slot.units + slot.count, last);
+    if (!ok)
+      relay->abandoned.store(true, std::memory_order_release);
+    relay->emptied.store(k + 1, std::memory_order_release);
+    relay->emptied.notify_one();
+    if (!ok || last)
+      break;
+  }
+  decoding.join();
+  return ok ? RelayResult::Done : RelayResult::Failed;
 }
 
 } // namespace
@@ -355,29 +434,39 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
     const ConverterHandle decoder(*library, converterName);
     if (decoder.get() == nullptr)
       return false;
-    // The converters keep what a call leaves unfinished (a character split between
-    // buffers, a lead surrogate) for the next, so the result is that of one call over the
-    // whole text.
-    char16_t pivot[kPivotUnits];
-    const char* input = data;
-    const char* const inputEnd = data + size;
+    // The decoder's units reach the encoder in order, a buffer at a time (the decoder on a
+    // thread of its own when the text is large); the converters keep what a call leaves
+    // unfinished (a character split between buffers, a lead surrogate) for the next, so the
+    // result is that of one call over the whole text.
     bool firstUnits = true;
-    for (bool decoded = false; !decoded;) {
-      UCNVLibrary::ErrorCode decodeError = 0;
-      char16_t* units = pivot;
-      library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
-                         /*flush=*/true, &decodeError);
-      // Only a full buffer calls for more; any other result, as with one call over the
-      // whole text, ends it with what the converter produced (its substitutes included).
-      decoded = decodeError != kBufferOverflow;
-      const char16_t* from = pivot;
-      if (firstUnits && units > pivot) {
+    const auto take = [&](const char16_t* from, const char16_t* unitsEnd, bool last) {
+      if (firstUnits && unitsEnd > from) {
         firstUnits = false;
-        if (dropSignature && pivot[0] == u'\uFEFF')
+        if (dropSignature && *from == u'\uFEFF')
           ++from;
       }
-      if (!encode(from, units, /*flush=*/decoded))
-        return false;
+      return encode(from, unitsEnd, /*flush=*/last);
+    };
+    const RelayResult relayed = size >= kSideBySideBytes
+                                    ? decodeAlongside(*library, decoder.get(), data, size, take)
+                                    : RelayResult::NotTried;
+    if (relayed == RelayResult::Failed)
+      return false;
+    if (relayed == RelayResult::NotTried) {
+      char16_t pivot[kPivotUnits];
+      const char* input = data;
+      const char* const inputEnd = data + size;
+      for (bool decoded = false; !decoded;) {
+        UCNVLibrary::ErrorCode decodeError = 0;
+        char16_t* units = pivot;
+        library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
+                           /*flush=*/true, &decodeError);
+        // Only a full buffer calls for more; any other result, as with one call over the
+        // whole text, ends it with what the converter produced (its substitutes included).
+        decoded = decodeError != kBufferOverflow;
+        if (!take(pivot, units, decoded))
+          return false;
+      }
     }
   }
   if (used == 0)

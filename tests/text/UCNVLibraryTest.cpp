@@ -197,3 +197,36 @@ TEST(ConverterBridgeConcurrency, LargeUtf16InHalvesAsOneCallDoes) {
     owner.free(text);
   }
 }
+
+// Large texts in other encodings are decoded on a thread of their own while this one
+// encodes: the buffers handed over carry split characters and the output's growth as one
+// call over the whole text would.
+TEST(ConverterBridgeConcurrency, LargeTextsDecodedAlongsideAsOneCallDoes) {
+  std::u16string korean;
+  for (int i = 0; i < 400000; ++i)
+    korean += i % 7 == 0 ? u' ' : static_cast<char16_t>(u'\uAC00' + i % 11172);
+  const struct {
+    const char* what;
+    const char* name;
+    std::string bytes;
+    bool dropSignature;
+  } cases[] = {
+      {"double-byte text", "windows-949", icuEncoded("windows-949", korean + u"x"), false},
+      {"three bytes out for each byte in", "windows-1252", std::string(1200000, '\x80'), false},
+      {"a signature dropped", "UTF8", "\xEF\xBB\xBF" + icuUtf8(korean), true},
+  };
+  StringAllocator& owner = StandardAllocator<char>::instance();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string expected =
+        convertToUtf8(c.name, c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+    if (c.dropSignature)
+      expected.erase(0, 3);
+    char* text = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(convertToUtf8(c.name, c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), owner,
+                              c.dropSignature, &text, &length));
+    EXPECT_TRUE(std::string_view(text, length) == expected);
+    owner.free(text);
+  }
+}
