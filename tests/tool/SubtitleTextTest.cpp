@@ -56,6 +56,18 @@ TEST(SubtitleText, SubRipKeepsItsStylesAndNestsThem) {
       {"<b></b>x<i> </i>", "x"},                // empty pairs vanish
       {"<b>one<br>two</b>", "<b>one\ntwo</b>"}, // tags may span lines
       {"<b>one<br></b>", "<b>one</b>"},         // closer finishes the line
+      // Words apart by one space or by more white space, control characters kept as text,
+      // a "<" that starts no item, the same tag twice in a cue.
+      {"one two<br/>three  four\tfive\r\nsix", "one two\nthree four five six"},
+      {"a\x01"
+       "b c\x0B"
+       "d",
+       "a\x01"
+       "b c\x0B"
+       "d"},
+      {"abcdefghij<k l>m nopqrstuvw", "abcdefghij<k l>m nopqrstuvw"},
+      {"<font color=red>a</font> <font color=red>b</font>",
+       "<font color=\"red\">a</font> <font color=\"red\">b</font>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.markup);

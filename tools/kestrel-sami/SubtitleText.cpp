@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -22,6 +23,34 @@ bool isHex(char c) {
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool isName(std::string_view name, std::string_view lowerName);
+
+/// The offset of the first byte at or after i that is white space or "<" (which may start
+/// markup), or the size of s. Eight bytes at a time: a byte below 0x21 or equal to "<" is
+/// found by the borrow of a subtraction (exact for the first such byte of the eight), and
+/// only a control character other than white space is then passed over one by one.
+size_t textEnd(std::string_view s, size_t i) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  while (std::endian::native == std::endian::little && i + 8 <= s.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, s.data() + i, 8);
+    const uint64_t low = (word - 0x21 * kOnes) & ~word;
+    const uint64_t angle = ((word ^ ('<' * kOnes)) - kOnes) & ~(word ^ ('<' * kOnes));
+    const uint64_t found = (low | angle) & kHighs;
+    if (found == 0) {
+      i += 8;
+      continue;
+    }
+    // The first candidate, in memory order (the lowest byte of a little-endian word).
+    const size_t at = i + static_cast<size_t>(__builtin_ctzll(found) / 8);
+    if (s[at] == '<' || isSpace(s[at]))
+      return at;
+    i = at + 1; // another control character: text
+  }
+  while (i < s.size() && s[i] != '<' && !isSpace(s[i]))
+    ++i;
+  return i;
+}
 
 } // namespace
 
@@ -542,13 +571,15 @@ private:
         if (c == '\xA0')
           continue;
         visible_ = true;
+        return;
       }
       if (isSpace(c))
         continue;
-      if (c == '\xC2')
-        pendingLead_ = true;
-      else
+      if (c != '\xC2') {
         visible_ = true;
+        return;
+      }
+      pendingLead_ = true;
     }
   }
   void seeSeparator() {
@@ -637,8 +668,7 @@ bool MarkupScanner::next(MarkupPiece& piece) {
   for (;;) {
     size_t end = at_ + 1;
     for (;;) {
-      while (end < m.size() && m[end] != '<' && !isSpace(m[end]))
-        ++end;
+      end = textEnd(m, end);
       if (!joinWords_ || end + 1 >= m.size() || m[end] != ' ' || m[end + 1] == '<' ||
           isSpace(m[end + 1]))
         break;
