@@ -15,35 +15,6 @@ namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-/// The container's lock for one read. A read holds it for a few hundred nanoseconds, so a
-/// reader that finds it taken (another stream read on another thread) tries again for a
-/// moment before it sleeps: going to sleep and being woken cost microseconds each.
-class ReadGuard {
-public:
-  explicit ReadGuard(std::recursive_mutex& lock) : lock_(lock) {
-    for (int tries = 0; tries < kTries; ++tries) {
-      if (lock_.try_lock())
-        return;
-      pause();
-    }
-    lock_.lock();
-  }
-  ~ReadGuard() { lock_.unlock(); }
-  ReadGuard(const ReadGuard&) = delete;
-  ReadGuard& operator=(const ReadGuard&) = delete;
-
-private:
-  static constexpr int kTries = 200;
-  static void pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-  }
-  std::recursive_mutex& lock_;
-};
-
 // Times are 32-bit millisecond values that the engine compares as unsigned; an entry's end
 // is the 32-bit sum, wrapping like the engine's own arithmetic.
 uint32_t startOf(const MediaChunk* entry) { return static_cast<uint32_t>(entry->timestamp); }
@@ -169,7 +140,7 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   if (chunk == nullptr)
     return kResultFailure;
   *chunk = nullptr;
-  ReadGuard guard(*lock_);
+  Guard guard(*lock_);
   if (clock_ == nullptr)
     return kResultNotYet;
   const int32_t now = clock_->getMediaTime();
@@ -181,13 +152,6 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   MediaChunk* entry = entries_[static_cast<size_t>(position_)];
   if (static_cast<uint32_t>(now) + kReadAhead < startOf(entry))
     return kResultNotYet;
-  // The entries lie in memory the open filled long ago: the next one's text and the one
-  // after it are fetched while this one is copied (the next one's record, fetched the same
-  // way by the read before, says where its text is).
-  if (rate > 0 && position_ + 2 < entryCount()) {
-    __builtin_prefetch(entries_[static_cast<size_t>(position_) + 2]);
-    __builtin_prefetch(entries_[static_cast<size_t>(position_) + 1]->data);
-  }
 
   // The sample never shares memory with the entry: the engine owns and frees it.
   struct ChunkRelease {
