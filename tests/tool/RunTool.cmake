@@ -4,14 +4,21 @@
 #   EXIT          the exit code expected
 #   STDERR_MATCH  a regular expression standard error must match, when there is no NAME.err
 #   OUTPUTS       "produced=expected|..." files the run must write, compared byte for byte
+#   STALE         when set, the produced files hold older, longer text before the run
 # Standard output must equal EXPECTED_DIR/NAME.out (or be empty when there is none); standard
 # error must equal EXPECTED_DIR/NAME.err, or match STDERR_MATCH, or be empty. What the tool
 # printed is kept in ACTUAL_DIR for review.
 string(REPLACE "|" ";" args "${ARGS}")
 string(REPLACE "|" ";" outputs "${OUTPUTS}")
+# With STALE the files are there already, longer than what the run writes, as an earlier
+# export leaves them: the run must still leave exactly its own text.
+string(REPEAT "stale text of an earlier export\n" 2000 stale_text)
 foreach(pair IN LISTS outputs)
   string(REGEX REPLACE "=.*" "" produced "${pair}")
   file(REMOVE "${produced}")
+  if(STALE)
+    file(WRITE "${produced}" "${stale_text}")
+  endif()
 endforeach()
 
 execute_process(COMMAND "${TOOL}" ${args}

@@ -75,6 +75,21 @@ TEST(SubtitleText, SubRipKeepsItsStylesAndNestsThem) {
   }
 }
 
+// Tags read once are remembered, a few at a time: more distinct ones than are kept, taken in
+// turn, each still gives its own colour.
+TEST(SubtitleText, TagsSeenBeforeGiveWhatTheyGaveThen) {
+  std::vector<Cue> cues;
+  std::string expected;
+  for (uint32_t i = 0; i < 36; ++i) {
+    const std::string digits = std::to_string(10 + i % 12);
+    cues.push_back({1000 * i, 500, "<font color=#0000" + digits + " size=2>x</font>"});
+    expected += std::to_string(i + 1) + "\n" + formatTime(1000 * i, ',') + " --> " +
+                formatTime(1000 * i + 500, ',') + "\n<font color=\"#0000" + digits +
+                "\">x</font>\n\n";
+  }
+  EXPECT_EQ(writeSrt(cues), expected);
+}
+
 TEST(SubtitleText, WebVttEscapesTextAndTurnsColoursIntoClasses) {
   EXPECT_EQ(vtt("Tom & Jerry <3 a>b --> c"), "Tom &amp; Jerry &lt;3 a&gt;b --&gt; c");
   EXPECT_EQ(vtt("<font color=#FF0000>r</font><font color=aqua>c</font>"),

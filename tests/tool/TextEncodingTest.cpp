@@ -49,10 +49,21 @@ TEST(TextEncoding, SignaturesInThePlugInsOrder) {
 TEST(TextEncoding, WellFormedUtf8MeansEveryByte) {
   EXPECT_TRUE(isWellFormedUtf8("plain <SAMI> \xED\x95\x9C \xF0\x9F\x98\x80"));
   EXPECT_TRUE(isWellFormedUtf8(""));
-  for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "ok\xE2\x82", "\x80",
-                          "\xF5\x80\x80\x80", "\xE0\x80\xAF"}) {
+  for (const char* bad :
+       {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "ok\xE2\x82", "\x80", "\xF5\x80\x80\x80",
+        "\xE0\x80\xAF", "\xC1\xBF", "\xF0\x8F\xBF\xBF", "\xE1\x80\x7F", "\xF1\x80\x80"}) {
     SCOPED_TRACE(testing::PrintToString(bad));
     EXPECT_FALSE(isWellFormedUtf8(bad));
+  }
+  // The edges of each lead byte's range, checked by both checkers (a whole text, and the
+  // well-formed start of one) alike.
+  for (const char* good : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
+                           "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF3\xBF\xBF\xBF"}) {
+    SCOPED_TRACE(testing::PrintToString(good));
+    const std::string text = std::string("abcdefg") + good + "z";
+    EXPECT_TRUE(isWellFormedUtf8(text));
+    EXPECT_EQ(wellFormedUtf8Prefix(text), text.size());
+    EXPECT_EQ(wellFormedUtf8Prefix(text + "\xFF" + text), text.size());
   }
   EXPECT_EQ(repairUtf8("a\xC0\x80z\xE2\x82"), "a\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD\xEF\xBF\xBD");
   // ASCII is passed over eight bytes at a time: a bad byte or a sequence on either side of

@@ -33,7 +33,7 @@ endif()
 # kestrel_tool_test(NAME ARGS a b ... [EXIT n] [STDERR_MATCH re] [OUTPUTS made=expected ...]
 #                   [ENV VAR=value ...])
 function(kestrel_tool_test name)
-  cmake_parse_arguments(T "" "EXIT;STDERR_MATCH" "ARGS;OUTPUTS;ENV" ${ARGN})
+  cmake_parse_arguments(T "STALE" "EXIT;STDERR_MATCH" "ARGS;OUTPUTS;ENV" ${ARGN})
   if(NOT DEFINED T_EXIT)
     set(T_EXIT 0)
   endif()
@@ -42,6 +42,9 @@ function(kestrel_tool_test name)
   set(extra "")
   if(DEFINED T_STDERR_MATCH)
     set(extra "-DSTDERR_MATCH=${T_STDERR_MATCH}")
+  endif()
+  if(T_STALE)
+    list(APPEND extra "-DSTALE=1")
   endif()
   add_test(NAME Tool${name}
            COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:kestrel-sami>
@@ -94,6 +97,12 @@ kestrel_tool_test(ExportOneFilePerStream
                   STDERR_MATCH "^kestrel-sami: wrote stream 1 to [^\n]*/two\\.en\\.srt\nkestrel-sami: wrote stream 2 to [^\n]*/two\\.ko\\.srt\n$"
                   OUTPUTS ${KESTREL_TOOL_OUT}/two.en.srt=${KESTREL_TOOL_EXPECTED}/two.en.srt
                           ${KESTREL_TOOL_OUT}/two.ko.srt=${KESTREL_TOOL_EXPECTED}/two.ko.srt)
+# Files an earlier export left, longer than these, hold only the new text afterwards.
+kestrel_tool_test(ExportOverFilesOfAnEarlierExport STALE
+                  ARGS export ${ex}/two-languages.smi --format srt -o ${KESTREL_TOOL_OUT}/again.srt
+                  STDERR_MATCH "^kestrel-sami: wrote stream 1 to [^\n]*/again\\.en\\.srt\nkestrel-sami: wrote stream 2 to [^\n]*/again\\.ko\\.srt\n$"
+                  OUTPUTS ${KESTREL_TOOL_OUT}/again.en.srt=${KESTREL_TOOL_EXPECTED}/two.en.srt
+                          ${KESTREL_TOOL_OUT}/again.ko.srt=${KESTREL_TOOL_EXPECTED}/two.ko.srt)
 # A device or pipe as OUT takes every stream, one after the other, through one opening; no
 # "/dev/null.en.srt" beside it.
 kestrel_tool_test(ExportSeveralStreamsIntoStandardOutput
