@@ -8,7 +8,7 @@ endif()
 add_executable(kestrel_tool_tests
   ${CMAKE_CURRENT_LIST_DIR}/SubtitleTextTest.cpp ${CMAKE_CURRENT_LIST_DIR}/OptionsTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TextEncodingTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/StreamsSideBySideTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/StreamsSideBySideTest.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputFileTest.cpp)
 # The tests encode their sample text with ICU itself, linked here only.
 target_link_libraries(kestrel_tool_tests PRIVATE kestrel_tool_core GTest::gtest
                       GTest::gtest_main ${ICU_UC_LINK_LIBRARIES})
