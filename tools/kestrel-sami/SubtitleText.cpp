@@ -794,13 +794,15 @@ void appendTime(std::string& out, uint64_t ms, char separator) {
   // Two digits at a time from a table; hours take as many digits as they need.
   static constexpr auto kPairs = [] {
     std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-      pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-      pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    for (size_t i = 0; i < 100; ++i) {
+      pairs[2 * i] = static_cast<char>('0' + i / 10);
+      pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
     return pairs;
   }();
-  const auto pair = [](char* at, uint32_t value) { std::memcpy(at, &kPairs[2 * value], 2); };
+  const auto pair = [](char* at, uint32_t value) {
+    std::memcpy(at, &kPairs[size_t{2} * value], 2);
+  };
   const uint64_t hours = ms / 3600000;
   const auto withinHour = static_cast<uint32_t>(ms % 3600000);
   const uint32_t millis = withinHour % 1000;
