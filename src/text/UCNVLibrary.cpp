@@ -175,7 +175,8 @@ constexpr std::size_t kPivotUnits = 8192;
 // texts take less time than a thread takes to start.
 constexpr uint32_t kSideBySideBytes = uint32_t{1} << 20;
 
-enum class HalvesResult { NotTried, Done, Failed };
+/// How a conversion on two threads went: NotTried leaves the text to one thread.
+enum class SideBySide { NotTried, Done, Failed };
 
 bool isLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -185,18 +186,18 @@ bool isTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; 
 /// at most), and the second then moved to follow the first: the halves meet between two
 /// characters, so each is encoded as one call over the whole would encode it. NotTried
 /// (nothing written) when the storage has no such room or no thread could be started.
-HalvesResult encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder,
-                            const char16_t* units, const char16_t* end, char* out,
-                            uint64_t capacity, uint64_t& used) {
+SideBySide encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder,
+                          const char16_t* units, const char16_t* end, char* out, uint64_t capacity,
+                          uint64_t& used) {
   const auto count = static_cast<uint64_t>(end - units);
   if (count < 2 || capacity < 3 * count + 1)
-    return HalvesResult::NotTried;
+    return SideBySide::NotTried;
   uint64_t middle = count / 2;
   if (isTrailSurrogate(units[middle]) && isLeadSurrogate(units[middle - 1]))
     ++middle; // a surrogate pair stays in one half
   const ConverterHandle secondEncoder(library, "utf8");
   if (secondEncoder.get() == nullptr)
-    return HalvesResult::NotTried;
+    return SideBySide::NotTried;
   char* const secondStart = out + 3 * middle;
   char* secondEnd = secondStart;
   UCNVLibrary::ErrorCode secondError = 0;
@@ -208,7 +209,7 @@ HalvesResult encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder
                           nullptr, /*flush=*/true, &secondError);
     });
   } catch (const std::system_error&) {
-    return HalvesResult::NotTried;
+    return SideBySide::NotTried;
   }
   char* firstEnd = out;
   const char16_t* from = units;
@@ -218,14 +219,12 @@ HalvesResult encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder
   second.join();
   // The room given is what the units can need; a full buffer would be ICU's own fault.
   if (firstError == kBufferOverflow || secondError == kBufferOverflow)
-    return HalvesResult::Failed;
+    return SideBySide::Failed;
   const auto secondLength = static_cast<std::size_t>(secondEnd - secondStart);
   std::memmove(firstEnd, secondStart, secondLength);
   used = static_cast<uint64_t>(firstEnd - out) + secondLength;
-  return HalvesResult::Done;
+  return SideBySide::Done;
 }
-
-enum class RelayResult { NotTried, Done, Failed };
 
 /// The buffers between a decoder on a thread of its own and the encoder on this one: the
 /// decoder fills them in turn and the encoder empties them in the same order.
@@ -247,11 +246,11 @@ struct Relay {
 /// one, in the order one thread would; take returning false ends it (Failed). NotTried
 /// (nothing decoded) when the buffers or the thread could not be had.
 template <class Take>
-RelayResult decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder, const char* data,
-                            uint32_t size, const Take& take) {
-  const std::unique_ptr<Relay> relay(new (std::nothrow) Relay());
+SideBySide decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder, const char* data,
+                           uint32_t size, const Take& take) {
+  const std::unique_ptr<Relay> relay(new (std::nothrow) Relay);
   if (!relay)
-    return RelayResult::NotTried;
+    return SideBySide::NotTried;
   const auto decode = [&library, decoder, data, size, &relay = *relay] {
     const char* input = data;
     const char* const inputEnd = data + size;
@@ -281,7 +280,7 @@ RelayResult decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder
   try {
     decoding = std::thread(decode);
   } catch (const std::system_error&) {
-    return RelayResult::NotTried;
+    return SideBySide::NotTried;
   }
   bool ok = true;
   for (std::size_t k = 0;; ++k) {
@@ -299,7 +298,7 @@ RelayResult decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder
       break;
   }
   decoding.join();
-  return ok ? RelayResult::Done : RelayResult::Failed;
+  return ok ? SideBySide::Done : SideBySide::Failed;
 }
 
 } // namespace
@@ -422,13 +421,13 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
     const char16_t* end = units + size / sizeof(char16_t);
     if (dropSignature && *units == u'\uFEFF')
       ++units;
-    const HalvesResult halves =
+    const SideBySide halves =
         size >= kSideBySideBytes
             ? encodeInHalves(*library, encoder.get(), units, end, out.get(), capacity, used)
-            : HalvesResult::NotTried;
-    if (halves == HalvesResult::Failed)
+            : SideBySide::NotTried;
+    if (halves == SideBySide::Failed)
       return false;
-    if (halves == HalvesResult::NotTried && !encode(units, end, /*flush=*/true))
+    if (halves == SideBySide::NotTried && !encode(units, end, /*flush=*/true))
       return false;
   } else {
     const ConverterHandle decoder(*library, converterName);
@@ -447,12 +446,12 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
       }
       return encode(from, unitsEnd, /*flush=*/last);
     };
-    const RelayResult relayed = size >= kSideBySideBytes
-                                    ? decodeAlongside(*library, decoder.get(), data, size, take)
-                                    : RelayResult::NotTried;
-    if (relayed == RelayResult::Failed)
+    const SideBySide relayed = size >= kSideBySideBytes
+                                   ? decodeAlongside(*library, decoder.get(), data, size, take)
+                                   : SideBySide::NotTried;
+    if (relayed == SideBySide::Failed)
       return false;
-    if (relayed == RelayResult::NotTried) {
+    if (relayed == SideBySide::NotTried) {
       char16_t pivot[kPivotUnits];
       const char* input = data;
       const char* const inputEnd = data + size;

@@ -11,9 +11,34 @@
 
 using namespace KestrelTool;
 
+namespace {
+
+/// A document written to a file of the test's own and opened through the built plug-in.
+class OpenedDocument : public testing::Test {
+protected:
+  void open(const std::string& name, const std::string& document) {
+    const std::string path = testing::TempDir() + "/" + name;
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << document;
+    }
+    ASSERT_TRUE(library_.load(KESTREL_PLUGIN_PATH, false)) << library_.error();
+    ASSERT_TRUE(session_.create(library_.getPlugin())) << session_.error();
+    ASSERT_EQ(session_.open(fileUrl(path)), 0);
+  }
+
+  PluginLibrary library_; // outlives the session
+  Session session_{"en", {}};
+};
+
+class ToolConcurrency : public OpenedDocument {};
+class ToolReading : public OpenedDocument {};
+
+} // namespace
+
 // The tool reads the streams of an export side by side, one thread each: every stream must
 // give what it gives when read alone.
-TEST(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
+TEST_F(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
   std::string document = "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
                          ".ENCC { lang: en-US; } .KRCC { lang: ko-KR; } .FRCC { lang: fr-FR; }\n"
                          "--></STYLE></HEAD><BODY>\n";
@@ -22,17 +47,8 @@ TEST(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
       document += "<SYNC Start=" + std::to_string(i * 1000) + "><P Class=" + cls + ">" + cls +
                   " line " + std::to_string(i) + " <b>bold</b>\n";
   document += "</BODY></SAMI>\n";
-  const std::string path = testing::TempDir() + "/side-by-side.smi";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << document;
-  }
-
-  PluginLibrary library;
-  ASSERT_TRUE(library.load(KESTREL_PLUGIN_PATH, false)) << library.error();
-  Session session("en", {});
-  ASSERT_TRUE(session.create(library.getPlugin())) << session.error();
-  ASSERT_EQ(session.open(fileUrl(path)), 0);
+  ASSERT_NO_FATAL_FAILURE(open("side-by-side.smi", document));
+  Session& session = session_;
   const auto& streams = session.streams();
   ASSERT_EQ(streams.size(), 3U);
 
@@ -68,21 +84,13 @@ TEST(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
 // Samples are read a batch at a time: a reading that stops with an exception part way into a
 // batch gives every sample back (the sanitizer's leak check sees any that is not), and the
 // next reading starts from the stream's beginning again.
-TEST(ToolReading, ReadingThatThrowsGivesItsBatchBack) {
+TEST_F(ToolReading, ReadingThatThrowsGivesItsBatchBack) {
   std::string document = "<SAMI><BODY>\n";
   for (int i = 0; i < 100; ++i)
     document += "<SYNC Start=" + std::to_string(i * 1000) + "><P>line " + std::to_string(i) + "\n";
   document += "</BODY></SAMI>\n";
-  const std::string path = testing::TempDir() + "/throwing-reader.smi";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << document;
-  }
-  PluginLibrary library;
-  ASSERT_TRUE(library.load(KESTREL_PLUGIN_PATH, false)) << library.error();
-  Session session("en", {});
-  ASSERT_TRUE(session.create(library.getPlugin())) << session.error();
-  ASSERT_EQ(session.open(fileUrl(path)), 0);
+  ASSERT_NO_FATAL_FAILURE(open("throwing-reader.smi", document));
+  Session& session = session_;
   ASSERT_EQ(session.streams().size(), 1U);
   const StreamDescription& stream = session.streams()[0];
   ReadShortfall shortfall;

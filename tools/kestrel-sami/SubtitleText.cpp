@@ -115,29 +115,15 @@ bool isName(std::string_view name, std::string_view lowerName) {
 /// normalizeColor's result, remembered for the value last asked: a document writes the same
 /// few colours over and over.
 const std::string& normalizedColor(std::string_view value) {
-  // A few values, the one asked last first: a cue often sets a stream's colour and then
-  // one of its own.
-  struct Known {
-    std::string value;
-    std::string color;
-  };
-  constexpr size_t kKept = 4;
-  thread_local std::array<Known, kKept> known;
-  thread_local size_t count = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (known[i].value == value) {
-      if (i != 0)
-        std::swap(known[i], known[0]);
-      return known[0].color;
-    }
+  thread_local std::string lastValue;
+  thread_local std::string lastColor;
+  thread_local bool known = false;
+  if (!known || value != lastValue) {
+    lastColor = normalizeColor(value);
+    lastValue.assign(value);
+    known = true;
   }
-  // New: it takes the last place, and then the first.
-  const size_t place = count < kKept ? count++ : kKept - 1;
-  known[place].color = normalizeColor(value);
-  known[place].value.assign(value);
-  if (place != 0)
-    std::swap(known[place], known[0]);
-  return known[0].color;
+  return lastColor;
 }
 
 /// What readTag made of the item at the start of s, ">" at close; its length, or 0.

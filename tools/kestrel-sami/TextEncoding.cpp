@@ -163,6 +163,12 @@ constexpr std::array<uint64_t, 256> kUtf8Rows = [] {
   return rows;
 }();
 
+/// The automaton's state after byte. Only the low six bits of state count, as a shift takes
+/// only its count's: the result's upper bits are left for the caller to mask.
+uint64_t step(uint64_t state, unsigned char byte) {
+  return kUtf8Rows[byte] >> (state & kStateMask);
+}
+
 } // namespace
 
 std::optional<std::string> unicodeSignature(std::string_view bytes) {
@@ -188,7 +194,7 @@ size_t wellFormedUtf8Prefix(std::string_view bytes) {
         continue;
       }
     }
-    state = static_cast<uint32_t>(kUtf8Rows[s[i]] >> state) & kStateMask;
+    state = static_cast<uint32_t>(step(state, s[i]) & kStateMask);
     ++i;
     if (state == kAccept)
       accepted = i;
@@ -200,8 +206,7 @@ size_t wellFormedUtf8Prefix(std::string_view bytes) {
 
 bool isWellFormedUtf8(std::string_view bytes) {
   // Only the end state counts, rejection being final: eight steps at a time, with no test
-  // between them. A shift takes its count's low six bits, so the state needs no masking
-  // until the end.
+  // between them, the state masked only at the end.
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   uint64_t state = kAccept;
@@ -212,10 +217,10 @@ bool isWellFormedUtf8(std::string_view bytes) {
     if ((state & kStateMask) == kAccept && (word & 0x8080808080808080u) == 0)
       continue; // eight ASCII bytes between characters
     for (size_t k = 0; k < 8; ++k)
-      state = kUtf8Rows[s[i + k]] >> (state & kStateMask);
+      state = step(state, s[i + k]);
   }
   for (; i < n; ++i)
-    state = kUtf8Rows[s[i]] >> (state & kStateMask);
+    state = step(state, s[i]);
   return (state & kStateMask) == kAccept;
 }
 
