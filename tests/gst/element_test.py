@@ -2,7 +2,7 @@
 """The GStreamer element in real GStreamer pipelines, against the tool's JSON export.
 
 Usage: element_test.py CASE BUILD_DIR EXAMPLES_DIR [valgrind|asan]
-CASE is one of: inspect, examples, playbin, leaks. The element is taken from BUILD_DIR's
+CASE is one of: inspect, examples, playbin, player, leaks. The element is taken from BUILD_DIR's
 lib/gstreamer-1.0 with a private registry; the tool from BUILD_DIR/bin. Exits 77 (skipped)
 without GStreamer's Python bindings or the elements a case needs.
 """
@@ -96,16 +96,22 @@ def collect(pipeline, pads):
         return Gst.PadProbeReturn.OK
 
     def on_pad(element, pad):
+        # A queue per stream, as behind any demuxer: its one streaming thread must not wait
+        # in one sink's preroll while another sink waits for its first buffer.
         name = pad.get_name()
         streams[name] = {"tags": {}, "samples": [], "flags": 0}
+        queue = Gst.ElementFactory.make("queue")
         sink = Gst.ElementFactory.make("appsink")
         sink.set_property("sync", False)
         sink.set_property("emit-signals", True)
         sink.connect("new-sample", on_sample, name)
         sink.get_static_pad("sink").add_probe(Gst.PadProbeType.EVENT_DOWNSTREAM, on_event, name)
+        pipeline.add(queue)
         pipeline.add(sink)
+        queue.link(sink)
         sink.sync_state_with_parent()
-        pad.link(sink.get_static_pad("sink"))
+        queue.sync_state_with_parent()
+        pad.link(queue.get_static_pad("sink"))
 
     pads.connect("pad-added", on_pad)
     pipeline.set_state(Gst.State.PLAYING)
@@ -118,16 +124,21 @@ def collect(pipeline, pads):
 
 
 def case_inspect():
-    result = subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], capture_output=True,
-                            text=True)
-    check(result.returncode == 0, f"gst-inspect-1.0 finds the element: {result.stderr}")
-    for expected in ("application/x-subtitle-sami", "format: pango-markup", "language",
-                     "code-page"):
-        check(expected in result.stdout, f"gst-inspect-1.0 shows {expected}")
-    ours = Gst.ElementFactory.find("kestrelsamiparse")
-    theirs = Gst.ElementFactory.find("subparse")
-    check(ours is not None and (theirs is None or ours.get_rank() > theirs.get_rank()),
-          "ranked above subparse")
+    for name, klass in (("kestrelsamiparse", "Parser/Subtitle"),
+                        ("kestrelsamidemux", "Demuxer/Subtitle")):
+        result = subprocess.run(["gst-inspect-1.0", name], capture_output=True, text=True)
+        check(result.returncode == 0, f"gst-inspect-1.0 finds {name}: {result.stderr}")
+        for expected in ("application/x-subtitle-sami", "format: pango-markup", "language",
+                         "subtitle-encoding", klass):
+            check(expected in result.stdout, f"gst-inspect-1.0 {name} shows {expected}")
+    # subtitleoverlay takes the best "Parser/Subtitle" element, decoding bins parsers first:
+    # the parser must win both, and the demuxer, whose pads subtitleoverlay can't link, neither.
+    parse, demux, theirs = (Gst.ElementFactory.find(name) for name in
+                            ("kestrelsamiparse", "kestrelsamidemux", "subparse"))
+    check(parse is not None and (theirs is None or parse.get_rank() > theirs.get_rank()),
+          "the parser ranked above subparse")
+    check(demux is not None and "Parser" not in demux.get_metadata("klass"),
+          "no player takes the demuxer")
 
 
 # Inline markup as real files get it wrong: misnested, unclosed, stray closings, markup
@@ -151,7 +162,7 @@ def case_examples():
     for path in examples + [misnested]:
         print(path.name)
         want = exported(path)
-        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamidemux name=parse')
         streams, error = collect(pipeline, pipeline.get_by_name("parse"))
         check(error is None, f"{path.name}: {error}")
         check(len(streams) == len(want), f"{path.name}: {len(streams)} pads, "
@@ -186,7 +197,7 @@ def case_examples():
                                  "has no <SAMI> element")):
         path = scratch / name
         path.write_bytes(content)
-        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse name=parse')
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamidemux name=parse')
         _, error = collect(pipeline, pipeline.get_by_name("parse"))
         check(error is not None and says in error, f"{name}: error {error!r}")
 
@@ -242,45 +253,104 @@ def case_playbin():
     inside = []
     playbin.iterate_recurse().foreach(inside.append)
     parsers = {e.get_factory().get_name() for e in inside if e.get_factory() is not None}
+    # playbin's decoding bin tries parsers before demuxers: the parser, with the viewer's stream.
     check("kestrelsamiparse" in parsers and "subparse" not in parsers,
-          f"playbin picks the element over subparse: {sorted(parsers)}")
-    check(playbin.get_property("n-text") == 2, f"n-text {playbin.get_property('n-text')}")
-    # LANG says Korean: the default text stream is the Korean one.
-    check(playbin.get_property("current-text") == 0, "current-text starts at 0")
+          f"playbin with a text sink picks the parser over subparse: {sorted(parsers)}")
+    check(playbin.get_property("n-text") == 1, f"n-text {playbin.get_property('n-text')}")
     tags = playbin.emit("get-text-tags", 0)
     language = tags.get_string(Gst.TAG_LANGUAGE_CODE)[1] if tags else None
-    check(language == "ko", f"text stream 0 is in {language}")
+    check(language == "ko", f"LANG says Korean, the text stream is in {language}")
 
-    def cue_at(language, ms):  # the subtitle on screen at ms, or the next one
-        return next((c["start"], c["text"]) for c in want[language]
-                    if c["start"] + c["duration"] > ms)
+    def cue_at(ms):  # the subtitle on screen at ms, or the next one
+        return next((c["start"], c["text"]) for c in want["ko"] if c["start"] + c["duration"] > ms)
 
-    # Paused: each seek prerolls the subtitle on screen at its position.
-    for position in (0, 12000):
+    # Paused, each seek prerolls the subtitle on screen at its position; playing, a seek lands
+    # on the right one too.
+    for playing, position in ((False, 0), (False, 12000), (True, 19000), (True, 3000)):
+        if playing:
+            playbin.set_state(Gst.State.PLAYING)
         seek(playbin, position)
-        got = text_of(text_sink.try_pull_preroll(10 * Gst.SECOND))
-        check(got == cue_at("ko", position), f"paused, seek to {position} ms: {got}, "
-                                             f"expected {cue_at('ko', position)}")
-    # Playing, as a viewer switches: the other language's subtitles follow the switch (playbin
-    # restarts an external file's subtitles), and a seek lands on the right one. (Switching
-    # while paused can hang inside GStreamer when the machine is busy: a full queue in front of
-    # the prerolled text sink keeps a thread that the switch's flush waits for.)
-    playbin.set_state(Gst.State.PLAYING)
-    for current, language, position in ((1, "en", 19000), (0, "ko", 3000), (1, "en", 12000)):
-        texts = {c["text"] for c in want[language]}
-        playbin.set_property("current-text", current)
-        got = None
-        for _ in range(20):
-            got = text_of(text_sink.try_pull_sample(Gst.SECOND))
-            if got and got[1] in texts:
-                break
-        check(got and got[1] in texts, f"after switching to text stream {current}: {got}")
-        seek(playbin, position)
-        got = text_of(text_sink.try_pull_sample(10 * Gst.SECOND))
-        check(got == cue_at(language, position),
-              f"playing stream {current}, seek to {position} ms: {got}, "
-              f"expected {cue_at(language, position)}")
+        sample = text_sink.try_pull_sample(10 * Gst.SECOND) if playing else \
+            text_sink.try_pull_preroll(10 * Gst.SECOND)
+        got = text_of(sample)
+        check(got == cue_at(position), f"{'playing' if playing else 'paused'}, seek to "
+                                       f"{position} ms: {got}, expected {cue_at(position)}")
     playbin.set_state(Gst.State.NULL)
+
+
+def make_dark_video(seconds):
+    """A black video in Matroska (Theora), on which only subtitles are bright."""
+    path = scratch / "dark.mkv"
+    pipeline = Gst.parse_launch(
+        f"videotestsrc pattern=black num-buffers={seconds * 10} ! video/x-raw,width=640,"
+        f"height=480,framerate=10/1 ! theoraenc ! matroskamux ! filesink location={path}")
+    pipeline.set_state(Gst.State.PLAYING)
+    pipeline.get_bus().timed_pop_filtered(60 * Gst.SECOND, Gst.MessageType.EOS |
+                                          Gst.MessageType.ERROR)
+    pipeline.set_state(Gst.State.NULL)
+    return path
+
+
+def frame(sink):
+    """The next video frame: its time and which of its pixels are near white (the subtitle
+    text drawn on the black video). The sample is let go at once: appsink reuses it."""
+    sample = sink.try_pull_sample(10 * Gst.SECOND)
+    if sample is None:
+        return None, frozenset()
+    buffer = sample.get_buffer()
+    data = buffer.extract_dup(0, buffer.get_size())
+    return buffer.pts, frozenset(i // 3 for i in range(0, len(data) - 2, 3)
+                                 if data[i] > 150 and data[i + 1] > 150 and data[i + 2] > 150)
+
+
+def case_player():
+    """playbin's own overlay path, as desktop players use it: no text-sink, so the subtitles
+    are drawn on the video. Played in step with the clock, as a viewer sees it: the overlay
+    draws a subtitle only once it has arrived."""
+    for factory in ("videotestsrc", "theoraenc", "matroskamux", "playbin", "playbin3",
+                    "textoverlay"):
+        if Gst.ElementFactory.find(factory) is None:
+            print(f"{factory} is not installed: skipped")
+            sys.exit(77)
+    video = make_dark_video(25)
+    subtitles = examples_dir / "two-languages.smi"
+    frames = {}
+    for player in ("playbin", "playbin3"):
+        for locale in ("ko_KR.UTF-8", "en_US.UTF-8"):
+            os.environ["LC_MESSAGES"] = locale  # the element takes the viewer's language from it
+            playbin = Gst.ElementFactory.make(player)
+            sink = Gst.ElementFactory.make("appsink")
+            sink.set_property("caps", Gst.Caps.from_string("video/x-raw,format=RGB"))
+            playbin.set_property("uri", video.as_uri())
+            playbin.set_property("suburi", subtitles.as_uri())
+            playbin.set_property("video-sink", sink)
+            playbin.set_property("audio-sink", Gst.ElementFactory.make("fakesink"))
+            playbin.set_state(Gst.State.PLAYING)
+            where = f"{player} {locale}"
+            result, state, _ = playbin.get_state(20 * Gst.SECOND)
+            check(state == Gst.State.PLAYING, f"{where}: plays ({result} {state})")
+            # A subtitle, the blank one that clears the screen, a subtitle after it and the
+            # first one again, the later ones reached by seeks as a viewer's jumps are.
+            for position, shown in ((1000, True), (11200, False), (13000, True), (2500, True)):
+                if position != 1000:
+                    seek(playbin, position)
+                lit = frozenset()
+                for _ in range(40):  # the frames from 0.3 s to 0.7 s after the position
+                    pts, pixels = frame(sink)
+                    if pts is None or pts >= (position + 700) * Gst.MSECOND:
+                        break
+                    if pts >= (position + 300) * Gst.MSECOND:
+                        lit |= pixels
+                check(bool(lit) == shown, f"{where}: {len(lit)} bright pixels after {position} ms")
+                frames[(player, locale, position)] = lit
+            bus = playbin.get_bus()
+            while (message := bus.pop_filtered(Gst.MessageType.ERROR)) is not None:
+                check(False, f"{where}: {message.parse_error()[0].message}")
+            playbin.set_state(Gst.State.NULL)
+        korean, english = (frames.get((player, locale, 1000)) for locale in
+                           ("ko_KR.UTF-8", "en_US.UTF-8"))
+        check(korean and english and korean != english,
+              f"{player}: Korean and English viewers see different lines")
 
 
 def our_records(report):
@@ -294,10 +364,10 @@ def our_records(report):
 def case_leaks():
     pipeline = []  # one branch per example, a sink on every stream
     for number, path in enumerate(examples):
-        pipeline += ["filesrc", f"location={path}", "!", "kestrelsamiparse", f"name=p{number}"]
+        pipeline += ["filesrc", f"location={path}", "!", "kestrelsamidemux", f"name=p{number}"]
         for i in range(len(exported(path))):
-            pipeline += [f"p{number}.src_{i}", "!", "fakesink", "sync=false"]
-    subprocess.run(["gst-inspect-1.0", "kestrelsamiparse"], check=True, capture_output=True)
+            pipeline += [f"p{number}.src_{i}", "!", "queue", "!", "fakesink", "sync=false"]
+    subprocess.run(["gst-inspect-1.0", "kestrelsamidemux"], check=True, capture_output=True)
     log = scratch / "leaks.log"
     env = dict(os.environ, LANG="C", LC_ALL="", KESTREL_LOG="")
     if checker == "asan":  # the runtime is preloaded (LD_PRELOAD) by whoever runs this
@@ -315,6 +385,6 @@ def case_leaks():
 
 
 {"inspect": case_inspect, "examples": case_examples, "playbin": case_playbin,
- "leaks": case_leaks}[case]()
+ "player": case_player, "leaks": case_leaks}[case]()
 print(f"{case}: {len(failures)} failure(s)")
 sys.exit(1 if failures else 0)

@@ -131,6 +131,14 @@ std::unique_lock<std::mutex> takeTurn(std::mutex& turn) {
 
 } // namespace
 
+uint32_t Session::lastEnd(const StreamDescription& stream) {
+  // Forwards, the seek point after every start is the last subtitle's end.
+  uint32_t point = 0;
+  if (stream.stream->getSeekPoint(0, UINT32_MAX, &point) != Kestrel::kResultOk)
+    return 0;
+  return point;
+}
+
 template <class Take>
 Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, const Take& take) {
   Kestrel::MediaChunk* chunk = nullptr;

@@ -60,6 +60,10 @@ public:
   [[nodiscard]] const StreamDescription* selected() const;
   [[nodiscard]] const StreamDescription* find(uint64_t id) const;
 
+  /// Where the stream's last subtitle ends, in milliseconds, asked of the container without
+  /// reading a sample (0 for a stream without subtitles). The stream must play forwards.
+  [[nodiscard]] static uint32_t lastEnd(const StreamDescription& stream);
+
   /// Every sample of a stream from its start, read with the clock at the latest time it can
   /// show. shortfall says why samples remain, if any do.
   std::vector<Cue> readAll(const StreamDescription& stream, ReadShortfall& shortfall);
