@@ -235,10 +235,11 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
   std::string refused;
   {
     // The logging library has one watcher per process: documents open one at a time, so that
-    // each hears its own reader's messages.
+    // each hears its own reader's messages. Only the file reader's messages are watched: the
+    // scan's, one a subtitle, would cost the open a call each.
     static std::mutex opening;
     const std::lock_guard lock(opening);
-    const KestrelTool::ReaderLog reader(library->logObserve());
+    const KestrelTool::ReaderLog reader(library->logWatch());
     result = session->open(KestrelTool::fileUrl(path ? *path : copy.path()));
     if (result != Kestrel::kResultOk)
       refused = refusal(label, request.bytes, encoding, reader);

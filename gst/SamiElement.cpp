@@ -418,7 +418,7 @@ void pushGap(Output& out, GstClockTime time, bool ahead) {
 void loop(gpointer data) {
   auto* self = static_cast<KestrelSamiElement*>(data);
   ElementState& state = *self->state;
-  if (!state.session && (state.openFailed || !openInput(self))) {
+  if (!state.session) {
     gst_pad_pause_task(self->sinkPad);
     if (!perStream(self)) {
       // An overlay that waits for text lets the video go on once the text stream has ended.
@@ -624,7 +624,8 @@ gboolean srcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     GST_OBJECT_LOCK(self);
     const GstSegment segment = state.segment;
     GST_OBJECT_UNLOCK(self);
-    const gint64 start = gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, segment.start);
+    const auto start =
+        static_cast<gint64>(gst_segment_to_stream_time(&segment, GST_FORMAT_TIME, segment.start));
     const gint64 stop = GST_CLOCK_TIME_IS_VALID(segment.stop)
                             ? static_cast<gint64>(gst_segment_to_stream_time(
                                   &segment, GST_FORMAT_TIME, segment.stop))
@@ -643,6 +644,9 @@ void endInput(KestrelSamiElement* self) {
   if (state.inputEnded)
     return;
   state.inputEnded = true;
+  // Opened on upstream's thread, which has nothing more to give: the memory its buffers
+  // leave behind is where the container's entries go. The task only plays.
+  openInput(self);
   gst_pad_start_task(self->sinkPad, loop, self, nullptr);
 }
 

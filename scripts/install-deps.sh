@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ clang clang-format clang-tidy pkg-config libicu-
   binutils python3 dpkg-dev file lintian man-db groff-base ffmpeg libgstreamer1.0-dev
   libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good libpango1.0-dev python3-gi gir1.2-gstreamer-1.0
-  gir1.2-gst-plugins-base-1.0)
+  gir1.2-gst-plugins-base-1.0 fonts-nanum)
 if [ "${1:-}" = "--bench" ]; then
   packages+=(time)
 fi

@@ -36,7 +36,8 @@ for pair in g++:gcc clang++:clang; do
 done
 
 echo "== Debian package"
-scripts/package.sh build-release-gcc
+# build was configured with the default prefix: cpack must refuse it with a clear message.
+scripts/package.sh build-release-gcc build
 
 echo "== address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \

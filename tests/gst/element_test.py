@@ -270,9 +270,9 @@ def case_playbin():
         if playing:
             playbin.set_state(Gst.State.PLAYING)
         seek(playbin, position)
-        sample = text_sink.try_pull_sample(10 * Gst.SECOND) if playing else \
-            text_sink.try_pull_preroll(10 * Gst.SECOND)
-        got = text_of(sample)
+        # Held no longer than this line: appsink reuses its samples.
+        got = text_of(text_sink.try_pull_sample(10 * Gst.SECOND) if playing else
+                      text_sink.try_pull_preroll(10 * Gst.SECOND))
         check(got == cue_at(position), f"{'playing' if playing else 'paused'}, seek to "
                                        f"{position} ms: {got}, expected {cue_at(position)}")
     playbin.set_state(Gst.State.NULL)
