@@ -318,17 +318,28 @@ def case_player():
     for player in ("playbin", "playbin3"):
         for locale in ("ko_KR.UTF-8", "en_US.UTF-8"):
             os.environ["LC_MESSAGES"] = locale  # the element takes the viewer's language from it
-            playbin = Gst.ElementFactory.make(player)
-            sink = Gst.ElementFactory.make("appsink")
-            sink.set_property("caps", Gst.Caps.from_string("video/x-raw,format=RGB"))
-            playbin.set_property("uri", video.as_uri())
-            playbin.set_property("suburi", subtitles.as_uri())
-            playbin.set_property("video-sink", sink)
-            playbin.set_property("audio-sink", Gst.ElementFactory.make("fakesink"))
-            playbin.set_state(Gst.State.PLAYING)
             where = f"{player} {locale}"
-            result, state, _ = playbin.get_state(20 * Gst.SECOND)
-            check(state == Gst.State.PLAYING, f"{where}: plays ({result} {state})")
+            for attempt in (1, 2):
+                playbin = Gst.ElementFactory.make(player)
+                sink = Gst.ElementFactory.make("appsink")
+                sink.set_property("caps", Gst.Caps.from_string("video/x-raw,format=RGB"))
+                playbin.set_property("uri", video.as_uri())
+                playbin.set_property("suburi", subtitles.as_uri())
+                playbin.set_property("video-sink", sink)
+                playbin.set_property("audio-sink", Gst.ElementFactory.make("fakesink"))
+                playbin.set_state(Gst.State.PLAYING)
+                result, state, _ = playbin.get_state(20 * Gst.SECOND)
+                error = playbin.get_bus().pop_filtered(Gst.MessageType.ERROR)
+                source = error.src.get_name() if error else ""
+                # playbin3 of GStreamer 1.22 now and then fails to link the video of a busy
+                # machine (matroskademux: not linked); that is not ours, and is tried again.
+                if state == Gst.State.PLAYING or attempt == 2 or "kestrel" in source or \
+                        player != "playbin3":
+                    break
+                print(f"note: {where} did not start ({source}: "
+                      f"{error.parse_error()[0].message if error else result}); again")
+                playbin.set_state(Gst.State.NULL)
+            check(state == Gst.State.PLAYING, f"{where}: plays ({result} {state} {source})")
             # A subtitle, the blank one that clears the screen, a subtitle after it and the
             # first one again, the later ones reached by seeks as a viewer's jumps are.
             for position, shown in ((1000, True), (11200, False), (13000, True), (2500, True)):
