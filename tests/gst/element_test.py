@@ -202,14 +202,16 @@ def case_examples():
         check(error is not None and says in error, f"{name}: error {error!r}")
 
 
-def make_video(seconds):
-    """A short raw video in Matroska, made with videotestsrc."""
-    path = scratch / "video.mkv"
+def make_video(seconds, caps="width=32,height=24,framerate=5/1", pattern="smpte",
+               encoder=""):
+    """A short video in Matroska, made with videotestsrc (raw unless an encoder is named)."""
+    path = scratch / f"video-{pattern}.mkv"
+    rate = int(caps.rsplit("=", 1)[1].split("/")[0])
     pipeline = Gst.parse_launch(
-        f"videotestsrc num-buffers={seconds * 5} ! video/x-raw,width=32,height=24,"
-        f"framerate=5/1 ! matroskamux ! filesink location={path}")
+        f"videotestsrc pattern={pattern} num-buffers={seconds * rate} ! video/x-raw,{caps} ! "
+        f"{encoder + ' ! ' if encoder else ''}matroskamux ! filesink location={path}")
     pipeline.set_state(Gst.State.PLAYING)
-    pipeline.get_bus().timed_pop_filtered(30 * Gst.SECOND, Gst.MessageType.EOS |
+    pipeline.get_bus().timed_pop_filtered(60 * Gst.SECOND, Gst.MessageType.EOS |
                                           Gst.MessageType.ERROR)
     pipeline.set_state(Gst.State.NULL)
     return path
@@ -278,19 +280,6 @@ def case_playbin():
     playbin.set_state(Gst.State.NULL)
 
 
-def make_dark_video(seconds):
-    """A black video in Matroska (Theora), on which only subtitles are bright."""
-    path = scratch / "dark.mkv"
-    pipeline = Gst.parse_launch(
-        f"videotestsrc pattern=black num-buffers={seconds * 10} ! video/x-raw,width=640,"
-        f"height=480,framerate=10/1 ! theoraenc ! matroskamux ! filesink location={path}")
-    pipeline.set_state(Gst.State.PLAYING)
-    pipeline.get_bus().timed_pop_filtered(60 * Gst.SECOND, Gst.MessageType.EOS |
-                                          Gst.MessageType.ERROR)
-    pipeline.set_state(Gst.State.NULL)
-    return path
-
-
 def frame(sink):
     """The next video frame: its time and which of its pixels are near white (the subtitle
     text drawn on the black video). The sample is let go at once: appsink reuses it."""
@@ -312,7 +301,8 @@ def case_player():
         if Gst.ElementFactory.find(factory) is None:
             print(f"{factory} is not installed: skipped")
             sys.exit(77)
-    video = make_dark_video(25)
+    # Black, so that only subtitles are bright; Theora, as a real file is encoded.
+    video = make_video(25, "width=640,height=480,framerate=10/1", "black", "theoraenc")
     subtitles = examples_dir / "two-languages.smi"
     frames = {}
     for player in ("playbin", "playbin3"):
