@@ -49,6 +49,7 @@ struct ElementState {
 
   GstAdapter* adapter = gst_adapter_new(); // upstream's bytes until its EOS
   gint64 expectedSize = 0;                 // upstream's size in bytes: 0 not asked yet, -1 unknown
+  bool announced = false; // the parser's stream-start and caps went out with upstream's
   bool inputEnded = false;
   bool openFailed = false;
   std::unique_ptr<KestrelTool::Session> session; // set and cleared under the object lock
@@ -150,6 +151,12 @@ void positionStreams(ElementState& state) {
 }
 
 void pushStart(KestrelSamiElement* self, Output& out, guint groupId) {
+  out.started = true;
+  if (self->state->announced) {
+    // The parser's stream began with upstream's: only what the document says of it is new.
+    gst_pad_push_event(out.pad, gst_event_new_tag(gst_stream_get_tags(out.description)));
+    return;
+  }
   GstEvent* start = gst_event_new_stream_start(gst_stream_get_stream_id(out.description));
   gst_event_set_group_id(start, groupId);
   gst_event_set_stream_flags(start, gst_stream_get_stream_flags(out.description));
@@ -162,7 +169,6 @@ void pushStart(KestrelSamiElement* self, Output& out, guint groupId) {
   gst_caps_unref(caps);
   GstTagList* tags = gst_stream_get_tags(out.description);
   gst_pad_push_event(out.pad, gst_event_new_tag(tags));
-  out.started = true;
 }
 
 GstStream* describe(const KestrelTool::StreamDescription& stream, const std::string& id,
@@ -691,9 +697,29 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       gst_adapter_clear(state.adapter); // upstream starts over
     gst_event_unref(event);
     return TRUE;
+  case GST_EVENT_STREAM_START:
+    if (!perStream(self) && !state.announced) {
+      // The parser's stream is upstream's, announced as upstream announces it, as a parser
+      // does: players that choose streams as they appear (playbin3) see it in time.
+      const gchar* id = nullptr;
+      gst_event_parse_stream_start(event, &id);
+      GstEvent* start = gst_event_new_stream_start(id);
+      guint groupId = 0;
+      if (gst_event_parse_group_id(event, &groupId))
+        gst_event_set_group_id(start, groupId);
+      gst_event_set_stream_flags(start, GST_STREAM_FLAG_SPARSE);
+      GstPad* src = gst_element_get_static_pad(GST_ELEMENT(self), "src");
+      gst_pad_push_event(src, start);
+      GstCaps* caps = gst_pad_get_pad_template_caps(src);
+      gst_pad_push_event(src, gst_event_new_caps(caps));
+      gst_caps_unref(caps);
+      gst_object_unref(src);
+      state.announced = true;
+    }
+    gst_event_unref(event);
+    return TRUE;
   case GST_EVENT_CAPS:
   case GST_EVENT_SEGMENT:
-  case GST_EVENT_STREAM_START:
   case GST_EVENT_FLUSH_START:
   case GST_EVENT_TAG:
     // Our pads announce their own streams, segments and tags.
@@ -737,6 +763,7 @@ void closeDocument(KestrelSamiElement* self) {
   gst_adapter_clear(state.adapter);
   state.inputEnded = false;
   state.expectedSize = 0;
+  state.announced = false;
   state.openFailed = false;
   state.finished = false;
 }
