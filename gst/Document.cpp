@@ -5,6 +5,7 @@
 #include "TextEncoding.h"
 #include "kestrel/Result.h"
 
+#include <algorithm>
 #include <glib/gstdio.h>
 #include <gst/gst.h>
 #include <map>
@@ -81,7 +82,7 @@ struct Encoding {
 /// well-formed UTF-8, else the encoding a player named (the property, else
 /// GST_SUBTITLE_ENCODING), else what ICU detects. A player's encoding setting is a fallback
 /// for legacy files: it must not garble the UTF-8 files it was never meant for.
-Encoding chooseEncoding(const std::string& property, std::string_view bytes) {
+Encoding chooseEncoding(const std::string& property, const OpenRequest& request) {
   Encoding choice;
   std::string named = property;
   std::string source = "the subtitle-encoding property";
@@ -90,15 +91,15 @@ Encoding chooseEncoding(const std::string& property, std::string_view bytes) {
     named = fallback;
     source = "GST_SUBTITLE_ENCODING";
   }
-  if (const auto signature = KestrelTool::unicodeSignature(bytes)) {
+  if (const auto signature = KestrelTool::unicodeSignature(request.text->head())) {
     choice.description = *signature + " (signature)";
-  } else if (KestrelTool::isWellFormedUtf8(bytes)) {
+  } else if (request.text->wellFormedUtf8()) {
     choice.description = "UTF-8";
     choice.wellFormedUtf8 = true;
   } else if (!named.empty()) {
     choice.settings.name = named;
     choice.description = named + " (" + source + ")";
-  } else if (const auto detected = KestrelTool::detectCodePage(bytes)) {
+  } else if (const auto detected = KestrelTool::detectCodePage(request.bytes())) {
     choice.settings.name = detected->converter;
     choice.description = detected->converter + " (detected " + detected->detected + ")";
   } else {
@@ -167,12 +168,12 @@ private:
 
 /// Why the container refused the document, from what was checked here and what the
 /// container's file reader said, as the tool says it.
-std::string refusal(const std::string& label, std::string_view bytes, const Encoding& encoding,
+std::string refusal(const std::string& label, size_t size, const Encoding& encoding,
                     const KestrelTool::ReaderLog& reader) {
-  if (bytes.empty())
+  if (size == 0)
     return label + " is empty.";
   // Text taken as it is must hold one character and one more byte.
-  if (encoding.wellFormedUtf8 && bytes.size() < 2)
+  if (encoding.wellFormedUtf8 && size < 2)
     return label + " holds too little text for the container: it needs at least one character "
                    "and one more byte.";
   if (reader.last()) {
@@ -194,7 +195,54 @@ std::string refusal(const std::string& label, std::string_view bytes, const Enco
          " (the logging library that would say why is not loaded).";
 }
 
+/// How many bytes the UTF-8 sequence that lead begins has; 0 for a byte no sequence begins
+/// with. Which of them are well-formed is the checker's business.
+size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80)
+    return 1;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    return 2;
+  if (lead >= 0xE0 && lead <= 0xEF)
+    return 3;
+  return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
+constexpr size_t kHeadSize = 8; // the longest signature, and then some
+
 } // namespace
+
+void ArrivingText::add(std::string_view piece) {
+  size_ += piece.size();
+  if (head_.size() < kHeadSize)
+    head_.append(piece.substr(0, kHeadSize - head_.size()));
+  if (!wellFormed_)
+    return;
+  // A sequence cut by the end of the last piece is checked once this one completes it.
+  if (!pending_.empty()) {
+    const size_t missing =
+        sequenceLength(static_cast<unsigned char>(pending_[0])) - pending_.size();
+    const size_t taken = std::min(missing, piece.size());
+    pending_.append(piece.substr(0, taken));
+    piece.remove_prefix(taken);
+    if (taken < missing)
+      return;
+    wellFormed_ = KestrelTool::isWellFormedUtf8(pending_);
+    pending_.clear();
+    if (!wellFormed_)
+      return;
+  }
+  const size_t good = KestrelTool::wellFormedUtf8Prefix(piece);
+  const std::string_view rest = piece.substr(good);
+  if (rest.empty())
+    return;
+  // What the checker stopped at is either ill-formed or the start of a sequence this piece
+  // cuts off; only the next piece can tell.
+  const size_t length = sequenceLength(static_cast<unsigned char>(rest[0]));
+  if (length > rest.size())
+    pending_.assign(rest);
+  else
+    wellFormed_ = false;
+}
 
 void setElementFile(const char* path) {
   if (path == nullptr)
@@ -221,7 +269,7 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
   if (library == nullptr)
     return fail(GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, error);
 
-  const Encoding encoding = chooseEncoding(request.encoding, request.bytes);
+  const Encoding encoding = chooseEncoding(request.encoding, request);
   GST_INFO("reading %s as %s, plug-in %s, viewer's language \"%s\"", label.c_str(),
            encoding.description.c_str(), pluginPath.c_str(), request.language.c_str());
   auto session = std::make_unique<KestrelTool::Session>(request.language, encoding.settings);
@@ -229,7 +277,7 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
     return fail(GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, session->error());
 
   PrivateCopy copy;
-  if (!path && !copy.write(request.bytes, error))
+  if (!path && !copy.write(request.bytes(), error))
     return fail(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, error);
   int32_t result = Kestrel::kResultOk;
   std::string refused;
@@ -242,12 +290,12 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
     const KestrelTool::ReaderLog reader(library->logWatch());
     result = session->open(KestrelTool::fileUrl(path ? *path : copy.path()));
     if (result != Kestrel::kResultOk)
-      refused = refusal(label, request.bytes, encoding, reader);
+      refused = refusal(label, request.text->size(), encoding, reader);
   }
   if (result != Kestrel::kResultOk)
     return fail(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, refused);
   if (session->streams().empty()) {
-    if (!KestrelTool::containsSamiMarker(request.bytes))
+    if (!KestrelTool::containsSamiMarker(request.bytes()))
       return fail(GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE,
                   label + " is not a SAMI document: it has no <SAMI> element.");
     return fail(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, label + " holds no subtitles.");

@@ -48,6 +48,7 @@ struct ElementState {
   std::string encoding;
 
   GstAdapter* adapter = gst_adapter_new(); // upstream's bytes until its EOS
+  KestrelGst::ArrivingText text;           // what is known of them so far
   gint64 expectedSize = 0;                 // upstream's size in bytes: 0 not asked yet, -1 unknown
   bool announced = false; // the parser's stream-start and caps went out with upstream's
   bool inputEnded = false;
@@ -252,18 +253,28 @@ bool openInput(KestrelSamiElement* self) {
   }
   gst_query_unref(query);
 
+  // The bytes are put in one piece only when the open needs them so: most documents are
+  // UTF-8 files the container reads by name.
+  request.text = &state.text;
   const gsize size = gst_adapter_available(state.adapter);
-  GstBuffer* whole = size > 0 ? gst_adapter_take_buffer(state.adapter, size) : nullptr;
+  GstBuffer* whole = nullptr;
   GstMapInfo map{};
-  const bool mapped = whole != nullptr && gst_buffer_map(whole, &map, GST_MAP_READ);
-  if (mapped)
-    request.bytes = std::string_view(reinterpret_cast<const char*>(map.data), map.size);
+  request.bytes = [&]() -> std::string_view {
+    if (whole == nullptr && size > 0) {
+      whole = gst_adapter_take_buffer(state.adapter, size);
+      if (!gst_buffer_map(whole, &map, GST_MAP_READ))
+        map = GstMapInfo{};
+    }
+    return {reinterpret_cast<const char*>(map.data), map.size};
+  };
   KestrelGst::OpenFailure failure;
   auto session = KestrelGst::openDocument(request, failure);
-  if (mapped)
-    gst_buffer_unmap(whole, &map);
-  if (whole != nullptr)
+  if (whole != nullptr) {
+    if (map.memory != nullptr)
+      gst_buffer_unmap(whole, &map);
     gst_buffer_unref(whole);
+  }
+  gst_adapter_clear(state.adapter);
   if (!session) {
     state.openFailed = true;
     gst_element_message_full(GST_ELEMENT(self), GST_MESSAGE_ERROR, failure.domain, failure.code,
@@ -670,6 +681,11 @@ GstFlowReturn sinkChain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     state.expectedSize =
         gst_pad_peer_query_duration(pad, GST_FORMAT_BYTES, &size) && size > 0 ? size : -1;
   }
+  GstMapInfo map{};
+  if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    state.text.add({reinterpret_cast<const char*>(map.data), map.size});
+    gst_buffer_unmap(buffer, &map);
+  }
   gst_adapter_push(state.adapter, buffer);
   if (state.expectedSize > 0 &&
       gst_adapter_available(state.adapter) >= static_cast<gsize>(state.expectedSize))
@@ -693,8 +709,10 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       endInput(self);
     return TRUE;
   case GST_EVENT_FLUSH_STOP:
-    if (!state.inputEnded)
-      gst_adapter_clear(state.adapter); // upstream starts over
+    if (!state.inputEnded) { // upstream starts over
+      gst_adapter_clear(state.adapter);
+      state.text = {};
+    }
     gst_event_unref(event);
     return TRUE;
   case GST_EVENT_STREAM_START:
@@ -761,6 +779,7 @@ void closeDocument(KestrelSamiElement* self) {
   GST_OBJECT_UNLOCK(self);
   session.reset(); // closes the program and releases the container
   gst_adapter_clear(state.adapter);
+  state.text = {};
   state.inputEnded = false;
   state.expectedSize = 0;
   state.announced = false;

@@ -159,10 +159,14 @@ MISNESTED = """<SAMI><HEAD><STYLE TYPE="text/css"><!--
 def case_examples():
     misnested = scratch / "misnested.smi"
     misnested.write_text(MISNESTED, encoding="utf-8")
-    for path in examples + [misnested]:
-        print(path.name)
+    # Also read three bytes at a time, so that UTF-8 sequences arrive cut in two: the text
+    # must still be taken as UTF-8.
+    korean = examples_dir / "two-languages.smi"
+    for path, block in [(p, 4096) for p in examples + [misnested]] + [(korean, 3)]:
+        print(path.name, block)
         want = exported(path)
-        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamidemux name=parse')
+        pipeline = Gst.parse_launch(f'filesrc blocksize={block} location="{path}" ! '
+                                    'kestrelsamidemux name=parse')
         streams, error = collect(pipeline, pipeline.get_by_name("parse"))
         check(error is None, f"{path.name}: {error}")
         check(len(streams) == len(want), f"{path.name}: {len(streams)} pads, "
