@@ -254,12 +254,24 @@ bool openInput(KestrelSamiElement* self) {
   gst_query_unref(query);
 
   // The bytes are put in one piece only when the open needs them so: most documents are
-  // UTF-8 files the container reads by name.
+  // UTF-8 files the container reads by name. A local file's bytes are let go before the open,
+  // which so needs no more memory than it did, and read again if they are needed after all.
   request.text = &state.text;
+  gchar* local =
+      request.uri.empty() ? nullptr : g_filename_from_uri(request.uri.c_str(), nullptr, nullptr);
+  if (local != nullptr)
+    gst_adapter_clear(state.adapter);
   const gsize size = gst_adapter_available(state.adapter);
   GstBuffer* whole = nullptr;
   GstMapInfo map{};
+  gchar* reread = nullptr;
+  gsize rereadSize = 0;
   request.bytes = [&]() -> std::string_view {
+    if (local != nullptr) {
+      if (reread == nullptr && !g_file_get_contents(local, &reread, &rereadSize, nullptr))
+        rereadSize = 0;
+      return {reread, rereadSize};
+    }
     if (whole == nullptr && size > 0) {
       whole = gst_adapter_take_buffer(state.adapter, size);
       if (!gst_buffer_map(whole, &map, GST_MAP_READ))
@@ -274,6 +286,8 @@ bool openInput(KestrelSamiElement* self) {
       gst_buffer_unmap(whole, &map);
     gst_buffer_unref(whole);
   }
+  g_free(reread);
+  g_free(local);
   gst_adapter_clear(state.adapter);
   if (!session) {
     state.openFailed = true;
