@@ -231,6 +231,8 @@ void ArrivingText::add(std::string_view piece) {
     if (!wellFormed_)
       return;
   }
+  if (KestrelTool::isWellFormedUtf8(piece))
+    return; // the common case, told without tracking where characters end
   const size_t good = KestrelTool::wellFormedUtf8Prefix(piece);
   const std::string_view rest = piece.substr(good);
   if (rest.empty())
