@@ -2,7 +2,7 @@
 """The GStreamer element in real GStreamer pipelines, against the tool's JSON export.
 
 Usage: element_test.py CASE BUILD_DIR EXAMPLES_DIR [valgrind|asan]
-CASE is one of: inspect, examples, playbin, player, leaks. The element is taken from BUILD_DIR's
+CASE is one of: inspect, examples, playbin, player, seeks, leaks. The element is taken from BUILD_DIR's
 lib/gstreamer-1.0 with a private registry; the tool from BUILD_DIR/bin. Exits 77 (skipped)
 without GStreamer's Python bindings or the elements a case needs.
 """
@@ -360,6 +360,45 @@ def case_player():
               f"{player}: Korean and English viewers see different lines")
 
 
+def case_seeks():
+    """Seeks as an application makes them on the parser's stream: the subtitles of the
+    segment, in its direction, and segment-done when a segment seek asks for it."""
+    path = examples_dir / "two-languages.smi"
+    starts = [c["start"] for c in exported(path)[0]["subtitles"]]
+    flags = Gst.SeekFlags
+    cases = [  # rate, flags, start, stop (-1: none), expected first..last, closing message
+        (1.0, flags.FLUSH, 5000, -1, (4200, starts[-1]), Gst.MessageType.EOS),
+        (1.0, flags.FLUSH, 5000, 13000, (4200, 12000), Gst.MessageType.EOS),
+        (-1.0, flags.FLUSH, 0, 13000, (12000, 1000), Gst.MessageType.EOS),
+        (2.0, flags.FLUSH | flags.SEGMENT, 4000, 12500, (1000, 12000),
+         Gst.MessageType.SEGMENT_DONE),
+    ]
+    for rate, how, start, stop, (first, last), closing in cases:
+        where = f"seek rate {rate} flags {int(how)} {start}..{stop} ms"
+        pipeline = Gst.parse_launch(f'filesrc location="{path}" ! kestrelsamiparse ! '
+                                    'appsink name=sink sync=false')
+        sink = pipeline.get_by_name("sink")
+        pipeline.set_state(Gst.State.PAUSED)
+        pipeline.get_state(10 * Gst.SECOND)
+        check(pipeline.seek(rate, Gst.Format.TIME, how, Gst.SeekType.SET, start * Gst.MSECOND,
+                            Gst.SeekType.SET if stop >= 0 else Gst.SeekType.NONE,
+                            stop * Gst.MSECOND if stop >= 0 else -1), f"{where}: refused")
+        pipeline.set_state(Gst.State.PLAYING)
+        times = []
+        while (sample := sink.try_pull_sample(5 * Gst.SECOND)) is not None:
+            times.append(sample.get_buffer().pts // Gst.MSECOND)
+            del sample  # appsink reuses its samples
+        message = pipeline.get_bus().timed_pop_filtered(
+            5 * Gst.SECOND, Gst.MessageType.EOS | Gst.MessageType.SEGMENT_DONE |
+            Gst.MessageType.ERROR)
+        pipeline.set_state(Gst.State.NULL)
+        ordered = times == sorted(times, reverse=rate < 0)
+        check(times and (times[0], times[-1]) == (first, last) and ordered,
+              f"{where}: subtitles at {times}")
+        check(message is not None and message.type == closing,
+              f"{where}: ends with {message.type if message else None}")
+
+
 def our_records(report):
     """The records of a Valgrind or AddressSanitizer report (errors, leaks) whose stack passes
     through our code: the element, the host library, the plug-in, the logging library."""
@@ -392,6 +431,6 @@ def case_leaks():
 
 
 {"inspect": case_inspect, "examples": case_examples, "playbin": case_playbin,
- "player": case_player, "leaks": case_leaks}[case]()
+ "player": case_player, "seeks": case_seeks, "leaks": case_leaks}[case]()
 print(f"{case}: {len(failures)} failure(s)")
 sys.exit(1 if failures else 0)

@@ -14,7 +14,7 @@ if(no_gi AND EXISTS /usr/bin/python3)
 endif()
 
 find_program(KESTREL_VALGRIND valgrind)
-set(cases inspect examples playbin player)
+set(cases inspect examples playbin player seeks)
 set(env "LC_ALL=;KESTREL_LOG=;G_DEBUG=fatal-criticals")
 set(checker valgrind)
 if(KESTREL_SANITIZE MATCHES "address")
