@@ -261,9 +261,14 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
     return nullptr;
   };
   const std::optional<std::string> path = openablePath(request.uri);
-  const std::string label = path                  ? *path
-                            : request.uri.empty() ? std::string("the SAMI document")
-                                                  : request.uri;
+  // Named as the viewer knows it: the file's name, else where it came from.
+  std::string label = path ? *path : request.uri;
+  if (gchar* name = path ? nullptr : g_filename_from_uri(request.uri.c_str(), nullptr, nullptr)) {
+    label = name;
+    g_free(name);
+  }
+  if (label.empty())
+    label = "the SAMI document";
   std::string error;
   const std::string pluginPath =
       request.pluginPath.empty() ? defaultPluginPath() : request.pluginPath;
