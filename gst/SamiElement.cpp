@@ -606,8 +606,10 @@ GstClockTime duration(KestrelSamiElement* self) {
   GST_OBJECT_LOCK(self);
   if (!GST_CLOCK_TIME_IS_VALID(state.duration) && state.session) {
     uint32_t end = 0;
-    for (const auto& out : state.outputs)
-      end = std::max(end, KestrelTool::Session::lastEnd(*out.stream));
+    // The session's list, not the pads': it lives as long as the session, which the object
+    // lock guards, while the pads go when the document is closed.
+    for (const auto& stream : state.session->streams())
+      end = std::max(end, KestrelTool::Session::lastEnd(stream));
     state.duration = fromMs(end);
   }
   const GstClockTime known = state.duration;

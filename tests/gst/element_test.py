@@ -364,7 +364,9 @@ def case_seeks():
     """Seeks as an application makes them on the parser's stream: the subtitles of the
     segment, in its direction, and segment-done when a segment seek asks for it."""
     path = examples_dir / "two-languages.smi"
-    starts = [c["start"] for c in exported(path)[0]["subtitles"]]
+    streams = exported(path)
+    starts = [c["start"] for c in streams[0]["subtitles"]]
+    end = max(c["start"] + c["duration"] for stream in streams for c in stream["subtitles"])
     flags = Gst.SeekFlags
     cases = [  # rate, flags, start, stop (-1: none), expected first..last, closing message
         (1.0, flags.FLUSH, 5000, -1, (4200, starts[-1]), Gst.MessageType.EOS),
@@ -380,6 +382,8 @@ def case_seeks():
         sink = pipeline.get_by_name("sink")
         pipeline.set_state(Gst.State.PAUSED)
         pipeline.get_state(10 * Gst.SECOND)
+        duration = pipeline.query_duration(Gst.Format.TIME)
+        check(duration == (True, end * Gst.MSECOND), f"duration {duration}, last end {end} ms")
         check(pipeline.seek(rate, Gst.Format.TIME, how, Gst.SeekType.SET, start * Gst.MSECOND,
                             Gst.SeekType.SET if stop >= 0 else Gst.SeekType.NONE,
                             stop * Gst.MSECOND if stop >= 0 else -1), f"{where}: refused")
