@@ -52,7 +52,6 @@ struct ElementState {
   gint64 expectedSize = 0;                 // upstream's size in bytes: 0 not asked yet, -1 unknown
   bool announced = false; // the parser's stream-start and caps went out with upstream's
   bool inputEnded = false;
-  bool openFailed = false;
   std::unique_ptr<KestrelTool::Session> session; // set and cleared under the object lock
   KestrelTool::ToolClock clock;
   std::vector<Output> outputs;
@@ -108,26 +107,6 @@ bool perStream(KestrelSamiElement* self) {
 }
 
 bool forwards(const GstSegment& segment) { return segment.rate > 0.0; }
-
-enum class Read { Sample, Ended, Failed };
-
-/// The next sample of a stream, read with the element's clock at its latest time. Failed:
-/// the container could not make the sample (out of memory), or holds samples later than any
-/// clock time; the stream ends there.
-Read readSample(Kestrel::StreamInterface* stream, KestrelTool::Cue& cue) {
-  Kestrel::MediaChunk* chunk = nullptr;
-  const int32_t result = stream->readStream(&chunk);
-  if (chunk == nullptr)
-    return result == Kestrel::kResultOk ? Read::Ended : Read::Failed;
-  const int32_t length = std::clamp(chunk->used, 0, std::max(chunk->size, 0));
-  const char* data = chunk->lockData();
-  cue.markup.assign(data != nullptr ? data : "", data != nullptr ? length : 0);
-  chunk->unlockData();
-  cue.start = static_cast<uint32_t>(chunk->timestamp);
-  cue.duration = static_cast<uint32_t>(chunk->duration);
-  chunk->release(); // the sample goes back to the container's allocator
-  return Read::Sample;
-}
 
 /// Moves every stream to where the segment starts playing: its start forwards, its stop
 /// (or the end) backwards.
@@ -290,7 +269,6 @@ bool openInput(KestrelSamiElement* self) {
   g_free(local);
   gst_adapter_clear(state.adapter);
   if (!session) {
-    state.openFailed = true;
     gst_element_message_full(GST_ELEMENT(self), GST_MESSAGE_ERROR, failure.domain, failure.code,
                              g_strdup(failure.message.c_str()), nullptr, __FILE__, GST_FUNCTION,
                              __LINE__);
@@ -407,16 +385,18 @@ bool hasNext(KestrelSamiElement* self, Output& out, const GstSegment& segment) {
   if (out.ended)
     return false;
   if (!out.next) {
+    // Read at the clock's latest time, a sample not yet due is one later than any time.
     KestrelTool::Cue cue;
-    const Read read = readSample(out.stream->stream, cue);
-    if (read == Read::Failed)
+    using Result = KestrelTool::Session::ReadResult;
+    const Result read = KestrelTool::Session::readOne(out.stream->stream, cue);
+    if (read == Result::Failed || read == Result::NotYet)
       GST_ELEMENT_WARNING(self, STREAM, DECODE,
                           ("the container could not read stream %" G_GUINT64_FORMAT
                            " to its end (out of memory, or subtitles later than any media time); "
                            "the rest of its subtitles were left out.",
                            out.stream->id),
                           (nullptr));
-    if (read != Read::Sample) {
+    if (read != Result::Delivered) {
       GST_DEBUG_OBJECT(out.pad, "stream %" G_GUINT64_FORMAT " has ended", out.stream->id);
       out.ended = true;
       return false;
@@ -454,9 +434,11 @@ void loop(gpointer data) {
     if (!perStream(self)) {
       // An overlay that waits for text lets the video go on once the text stream has ended.
       GstPad* src = gst_element_get_static_pad(GST_ELEMENT(self), "src");
-      gchar* id = gst_pad_create_stream_id(src, GST_ELEMENT(self), nullptr);
-      gst_pad_push_event(src, gst_event_new_stream_start(id));
-      g_free(id);
+      if (!state.announced) {
+        gchar* id = gst_pad_create_stream_id(src, GST_ELEMENT(self), nullptr);
+        gst_pad_push_event(src, gst_event_new_stream_start(id));
+        g_free(id);
+      }
       GST_OBJECT_LOCK(self);
       GstEvent* segment = gst_event_new_segment(&state.segment);
       GST_OBJECT_UNLOCK(self);
@@ -737,7 +719,10 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       // does: players that choose streams as they appear (playbin3) see it in time.
       const gchar* id = nullptr;
       gst_event_parse_stream_start(event, &id);
-      GstEvent* start = gst_event_new_stream_start(id);
+      gchar* made =
+          id != nullptr ? nullptr : gst_pad_create_stream_id(pad, GST_ELEMENT(self), nullptr);
+      GstEvent* start = gst_event_new_stream_start(id != nullptr ? id : made);
+      g_free(made);
       guint groupId = 0;
       if (gst_event_parse_group_id(event, &groupId))
         gst_event_set_group_id(start, groupId);
@@ -799,7 +784,6 @@ void closeDocument(KestrelSamiElement* self) {
   state.inputEnded = false;
   state.expectedSize = 0;
   state.announced = false;
-  state.openFailed = false;
   state.finished = false;
 }
 

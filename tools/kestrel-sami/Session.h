@@ -91,10 +91,15 @@ public:
 
   [[nodiscard]] const std::string& error() const { return error_; }
 
-private:
+  /// What one read of a stream gave: a sample, nothing due yet at the clock's time, the end
+  /// of the stream, or a failure (the container could not make the sample).
   enum class ReadResult { Delivered, NotYet, Ended, Failed };
-  ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
-  template <class Take> ReadResult readOne(Kestrel::StreamInterface* stream, const Take& take);
+  /// Reads the stream's next sample into cue at the clock's time it was given.
+  static ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
+
+private:
+  template <class Take>
+  static ReadResult readOne(Kestrel::StreamInterface* stream, const Take& take);
 
   ToolPluginHost pluginHost_;
   ToolContainerHost containerHost_;
