@@ -1,7 +1,6 @@
 #include "text/UCNVLibrary.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -11,8 +10,6 @@
 #include <mutex>
 #include <new>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 namespace VYDSOLD {
 
@@ -170,137 +167,6 @@ const char16_t* unitsAsTheyLie(const char* name, const char* data, uint32_t size
 // Units the pivot buffer between decoder and encoder holds.
 constexpr std::size_t kPivotUnits = 8192;
 
-// From this many bytes of input on, a text is converted on two threads: the decoder beside
-// the encoder, or, for UTF-16 that needs no decoding, each half encoded on its own. Smaller
-// texts take less time than a thread takes to start.
-constexpr uint32_t kSideBySideBytes = uint32_t{1} << 20;
-
-/// How a conversion on two threads went: NotTried leaves the text to one thread.
-enum class SideBySide { NotTried, Done, Failed };
-
-bool isLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-/// UTF-16 units to UTF-8 at out, the second half on a thread of its own with a converter of
-/// its own. Each half is written where nothing of the other can reach (three bytes per unit
-/// at most), and the second then moved to follow the first: the halves meet between two
-/// characters, so each is encoded as one call over the whole would encode it. NotTried
-/// (nothing written) when the storage has no such room or no thread could be started.
-SideBySide encodeInHalves(UCNVLibrary& library, UCNVLibrary::Converter encoder,
-                          const char16_t* units, const char16_t* end, char* out, uint64_t capacity,
-                          uint64_t& used) {
-  const auto count = static_cast<uint64_t>(end - units);
-  if (count < 2 || capacity < 3 * count + 1)
-    return SideBySide::NotTried;
-  uint64_t middle = count / 2;
-  if (isTrailSurrogate(units[middle]) && isLeadSurrogate(units[middle - 1]))
-    ++middle; // a surrogate pair stays in one half
-  const ConverterHandle secondEncoder(library, "utf8");
-  if (secondEncoder.get() == nullptr)
-    return SideBySide::NotTried;
-  char* const secondStart = out + 3 * middle;
-  char* secondEnd = secondStart;
-  UCNVLibrary::ErrorCode secondError = 0;
-  std::thread second;
-  try {
-    second = std::thread([&] {
-      const char16_t* from = units + middle;
-      library.fromUnicode(secondEncoder.get(), &secondEnd, out + (capacity - 1), &from, end,
-                          nullptr, /*flush=*/true, &secondError);
-    });
-  } catch (const std::system_error&) {
-    return SideBySide::NotTried;
-  }
-  char* firstEnd = out;
-  const char16_t* from = units;
-  UCNVLibrary::ErrorCode firstError = 0;
-  library.fromUnicode(encoder, &firstEnd, secondStart, &from, units + middle, nullptr,
-                      /*flush=*/true, &firstError);
-  second.join();
-  // The room given is what the units can need; a full buffer would be ICU's own fault.
-  if (firstError == kBufferOverflow || secondError == kBufferOverflow)
-    return SideBySide::Failed;
-  const auto secondLength = static_cast<std::size_t>(secondEnd - secondStart);
-  std::memmove(firstEnd, secondStart, secondLength);
-  used = static_cast<uint64_t>(firstEnd - out) + secondLength;
-  return SideBySide::Done;
-}
-
-/// The buffers between a decoder on a thread of its own and the encoder on this one: the
-/// decoder fills them in turn and the encoder empties them in the same order.
-struct Relay {
-  static constexpr std::size_t kSlots = 4;
-  static constexpr std::size_t kUnits = 65536; // few handovers, each a wake-up at worst
-  struct Slot {
-    std::size_t count = 0; // units decoded into it
-    bool last = false;     // the decoder's last buffer
-    char16_t units[kUnits];
-  };
-  std::array<Slot, kSlots> slots;
-  std::atomic<std::size_t> filled{0};  // buffers the decoder has filled so far
-  std::atomic<std::size_t> emptied{0}; // buffers the encoder is done with
-  std::atomic<bool> abandoned{false};  // the encoder gave up: the decoder stops
-};
-
-/// Decodes data on another thread while take(units, end, last) encodes each buffer on this
-/// one, in the order one thread would; take returning false ends it (Failed). NotTried
-/// (nothing decoded) when the buffers or the thread could not be had.
-template <class Take>
-SideBySide decodeAlongside(UCNVLibrary& library, UCNVLibrary::Converter decoder, const char* data,
-                           uint32_t size, const Take& take) {
-  const std::unique_ptr<Relay> relay(new (std::nothrow) Relay);
-  if (!relay)
-    return SideBySide::NotTried;
-  const auto decode = [&library, decoder, data, size, &relay = *relay] {
-    const char* input = data;
-    const char* const inputEnd = data + size;
-    for (std::size_t k = 0;; ++k) {
-      if (relay.abandoned.load(std::memory_order_acquire))
-        return;
-      for (std::size_t emptied = relay.emptied.load(std::memory_order_acquire);
-           k - emptied >= Relay::kSlots; emptied = relay.emptied.load(std::memory_order_acquire)) {
-        if (relay.abandoned.load(std::memory_order_acquire))
-          return;
-        relay.emptied.wait(emptied, std::memory_order_acquire);
-      }
-      Relay::Slot& slot = relay.slots[k % Relay::kSlots];
-      UCNVLibrary::ErrorCode decodeError = 0;
-      char16_t* units = slot.units;
-      library.toUnicode(decoder, &units, slot.units + Relay::kUnits, &input, inputEnd, nullptr,
-                        /*flush=*/true, &decodeError);
-      slot.count = static_cast<std::size_t>(units - slot.units);
-      slot.last = decodeError != kBufferOverflow;
-      relay.filled.store(k + 1, std::memory_order_release);
-      relay.filled.notify_one();
-      if (slot.last)
-        return;
-    }
-  };
-  std::thread decoding;
-  try {
-    decoding = std::thread(decode);
-  } catch (const std::system_error&) {
-    return SideBySide::NotTried;
-  }
-  bool ok = true;
-  for (std::size_t k = 0;; ++k) {
-    for (std::size_t filled = relay->filled.load(std::memory_order_acquire); filled <= k;
-         filled = relay->filled.load(std::memory_order_acquire))
-      relay->filled.wait(filled, std::memory_order_acquire);
-    const Relay::Slot& slot = relay->slots[k % Relay::kSlots];
-    const bool last = slot.last;
-    ok = take(slot.units, slot.units + slot.count, last);
-    if (!ok)
-      relay->abandoned.store(true, std::memory_order_release);
-    relay->emptied.store(k + 1, std::memory_order_release);
-    relay->emptied.notify_one();
-    if (!ok || last)
-      break;
-  }
-  decoding.join();
-  return ok ? SideBySide::Done : SideBySide::Failed;
-}
-
 } // namespace
 
 bool decodeToUtf16(const char* converterName, const char* source, uint32_t sourceLength,
@@ -421,22 +287,15 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
     const char16_t* end = units + size / sizeof(char16_t);
     if (dropSignature && *units == u'\uFEFF')
       ++units;
-    const SideBySide halves =
-        size >= kSideBySideBytes
-            ? encodeInHalves(*library, encoder.get(), units, end, out.get(), capacity, used)
-            : SideBySide::NotTried;
-    if (halves == SideBySide::Failed)
-      return false;
-    if (halves == SideBySide::NotTried && !encode(units, end, /*flush=*/true))
+    if (!encode(units, end, /*flush=*/true))
       return false;
   } else {
     const ConverterHandle decoder(*library, converterName);
     if (decoder.get() == nullptr)
       return false;
-    // The decoder's units reach the encoder in order, a buffer at a time (the decoder on a
-    // thread of its own when the text is large); the converters keep what a call leaves
-    // unfinished (a character split between buffers, a lead surrogate) for the next, so the
-    // result is that of one call over the whole text.
+    // The decoder's units reach the encoder a buffer at a time; the converters keep what a
+    // call leaves unfinished (a character split between buffers, a lead surrogate) for the
+    // next, so the result is that of one call over the whole text.
     bool firstUnits = true;
     const auto take = [&](const char16_t* from, const char16_t* unitsEnd, bool last) {
       if (firstUnits && unitsEnd > from) {
@@ -446,26 +305,19 @@ bool convertToUtf8(const char* converterName, const char* data, uint32_t size,
       }
       return encode(from, unitsEnd, /*flush=*/last);
     };
-    const SideBySide relayed = size >= kSideBySideBytes
-                                   ? decodeAlongside(*library, decoder.get(), data, size, take)
-                                   : SideBySide::NotTried;
-    if (relayed == SideBySide::Failed)
-      return false;
-    if (relayed == SideBySide::NotTried) {
-      char16_t pivot[kPivotUnits];
-      const char* input = data;
-      const char* const inputEnd = data + size;
-      for (bool decoded = false; !decoded;) {
-        UCNVLibrary::ErrorCode decodeError = 0;
-        char16_t* units = pivot;
-        library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
-                           /*flush=*/true, &decodeError);
-        // Only a full buffer calls for more; any other result, as with one call over the
-        // whole text, ends it with what the converter produced (its substitutes included).
-        decoded = decodeError != kBufferOverflow;
-        if (!take(pivot, units, decoded))
-          return false;
-      }
+    char16_t pivot[kPivotUnits];
+    const char* input = data;
+    const char* const inputEnd = data + size;
+    for (bool decoded = false; !decoded;) {
+      UCNVLibrary::ErrorCode decodeError = 0;
+      char16_t* units = pivot;
+      library->toUnicode(decoder.get(), &units, pivot + kPivotUnits, &input, inputEnd, nullptr,
+                         /*flush=*/true, &decodeError);
+      // Only a full buffer calls for more; any other result, as with one call over the
+      // whole text, ends it with what the converter produced (its substitutes included).
+      decoded = decodeError != kBufferOverflow;
+      if (!take(pivot, units, decoded))
+        return false;
     }
   }
   if (used == 0)

@@ -1,6 +1,5 @@
 // kestrel-sami: plays the engine's part for the SAMI plug-in. It loads the built plug-in with
 // dlopen and talks to it only through the engine interfaces, as a media player would.
-#include "HeapWarmup.h"
 #include "Host.h"
 #include "IcuFunctions.h"
 #include "Options.h"
@@ -349,7 +348,6 @@ public:
     if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
       return fail(kExitUnavailable, library.error());
     language_ = options_.language.value_or(preferredLanguageFromLocale());
-    std::optional<HeapWarmup> warmup;
     std::optional<Session> session;
     for (;;) {
       session.emplace(language_, encoding_.settings);
@@ -357,12 +355,6 @@ public:
         return fail(kExitUnavailable, session->error());
       if (options_.command == Command::Probe)
         return probe(*session, url, library.logWatch());
-      if (!warmup) {
-        // Readied once the plug-in is loaded: the loader maps memory, which would wait.
-        const std::string& read = encoding_.description;
-        const unsigned unit = read.starts_with("UTF-32") ? 4 : read.starts_with("UTF-16") ? 2 : 1;
-        warmup.emplace(HeapWarmup::expectedForDocument(file_.size(), unit));
-      }
       // The reader's messages say why an open failed. Watching them makes every message of
       // the open a call into the logging library (one per subtitle), so a quiet open goes
       // unwatched, and only one that fails is made again, watched, to hear why.
