@@ -159,6 +159,11 @@ void DocumentScan::handleElement(const MarkupElement& element) {
   const bool isSync = name == "sync";
   if (isSync || name == "p") {
     ++paragraph_;
+    if (!openTags_.empty()) { // inline tags do not reach into another paragraph
+      openTags_.clear();
+      tagText_.clear();
+      ++tagsVersion_;
+    }
     // The first open SYNC or P goes, with everything inside it.
     if (firstSyncOrParagraph_ != kNoLevel) {
       while (stack_.size() > firstSyncOrParagraph_)
@@ -250,16 +255,145 @@ void DocumentScan::handleTextRun(char* begin, char* end) {
   const std::size_t length = entityIndex_.decode(begin, static_cast<std::size_t>(end - begin));
   const bool blankAfter = end != untrimmedEnd;
   // Markup with nothing to show (a font opened before a paragraph, closed after it) is no
-  // subtitle, and must not end the one it surrounds.
+  // subtitle, and must not end the one it surrounds; its tags style the paragraph's text
+  // around it.
   if (length == 0 || isOnlyInlineMarkup(std::string_view(begin, length))) {
+    if (length > 0)
+      emit(begin, length, false, false);
     blankSincePiece_ = blankBefore || blankAfter;
     return;
   }
-  emit(begin, length, blankBefore);
+  emit(begin, length, blankBefore, true);
   blankSincePiece_ = blankAfter;
 }
 
-void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) {
+void DocumentScan::followInlineTags(std::string_view text, std::string* changing) {
+  const char* const end = text.data() + text.size();
+  for (const char* p = text.data();; ++p) {
+    p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
+    if (p == nullptr)
+      return;
+    const InlineMarkup markup = inlineMarkupAt(p, end);
+    if (markup.length == 0 || markup.length > static_cast<std::size_t>(end - p) ||
+        markup.kind == InlineMarkup::LineBreak)
+      continue;
+    const bool closing = p[1] == '/';
+    const char kind = markup.kind == InlineMarkup::Style ? lowerAscii(p[closing ? 2 : 1]) : 'f';
+    if (!closing) {
+      openTags_.push_back({tagText_.size(), markup.length, stack_.size(), kind});
+      tagText_.append(p, markup.length);
+    } else {
+      // A close ends the innermost open tag of its kind; one that closes nothing changes
+      // nothing.
+      auto it = std::find_if(openTags_.rbegin(), openTags_.rend(),
+                             [kind](const OpenTag& tag) { return tag.kind == kind; });
+      if (it == openTags_.rend())
+        continue;
+      openTags_.erase(std::next(it).base());
+      if (openTags_.empty())
+        tagText_.clear();
+    }
+    ++tagsVersion_;
+    if (changing != nullptr)
+      changing->append(p, markup.length);
+    p += markup.length - 1;
+  }
+}
+
+std::size_t DocumentScan::tagClosesLength() const {
+  std::size_t length = 0;
+  for (const OpenTag& tag : openTags_)
+    length += tag.kind == 'f' ? 7 : 4; // "</font>" or "</b>"
+  return length;
+}
+
+uint64_t DocumentScan::rulesKey(const KeyInfo* idKey) const {
+  // The rules around a piece, as one number: the keys and levels that style it.
+  uint64_t key = 0xcbf29ce484222325u;
+  const auto mix = [&key](uint64_t value) { key = (key ^ value) * 0x100000001b3u; };
+  for (const Contribution& contribution : contributions_) {
+    mix(reinterpret_cast<uintptr_t>(contribution.key));
+    mix(contribution.reference);
+  }
+  mix(reinterpret_cast<uintptr_t>(idKey));
+  return key;
+}
+
+void DocumentScan::markupAround(std::string& out, bool opening, bool wrap, const KeyInfo* idKey) {
+  // Each open inline tag lies inside the rules of the elements that were open around it and
+  // outside those of the elements opened within it; among themselves the rules keep their
+  // order. A tag is never inside one opened after it, so each is at most as deep as the next.
+  out.clear();
+  const std::size_t tags = openTags_.size();
+  depths_.resize(tags);
+  std::size_t limit = stack_.size();
+  for (std::size_t i = tags; i-- > 0;) {
+    limit = std::min(limit, openTags_[i].depth);
+    depths_[i] = limit;
+  }
+  const std::size_t idLevel = stack_.empty() ? 0 : stack_.size() - 1;
+  // Group g holds the rules of the levels from depths_[g - 1] up to depths_[g].
+  bounds_.assign(tags + 2, 0);
+  for (std::size_t g = 0, c = 0; g <= tags; ++g) {
+    const std::size_t bound = g < tags ? depths_[g] : SIZE_MAX;
+    while (c < contributions_.size() && contributions_[c].reference / 2 < bound)
+      ++c;
+    bounds_[g + 1] = c;
+  }
+  const auto idInGroup = [&](std::size_t g) {
+    return idKey != nullptr && idLevel >= (g == 0 ? 0 : depths_[g - 1]) &&
+           (g == tags || idLevel < depths_[g]);
+  };
+  const auto group = [&](std::size_t g) {
+    if (!wrap)
+      return;
+    if (opening) {
+      for (std::size_t c = bounds_[g + 1]; c-- > bounds_[g];)
+        out += contributions_[c].key->openMarkup;
+      if (idInGroup(g))
+        out += idKey->openMarkup;
+    } else {
+      if (idInGroup(g))
+        out += idKey->closeMarkup;
+      for (std::size_t c = bounds_[g]; c < bounds_[g + 1]; ++c)
+        out += contributions_[c].key->closeMarkup;
+    }
+  };
+  if (opening) {
+    for (std::size_t g = 0; g <= tags; ++g) {
+      group(g);
+      if (g < tags)
+        out.append(tagText_, openTags_[g].at, openTags_[g].length);
+    }
+    return;
+  }
+  for (std::size_t g = tags + 1; g-- > 0;) {
+    group(g);
+    if (g > 0) {
+      const char kind = openTags_[g - 1].kind;
+      const char close[] = {'<', '/', kind, '>'};
+      out += kind == 'f' ? std::string_view("</font>") : std::string_view(close, 4);
+    }
+  }
+}
+
+void DocumentScan::endSegment(Pending& pending) {
+  // Tags the document leaves open at the end of a paragraph stay open, as written, unless
+  // rule markup closes after them.
+  if (pending.ruleCloses == 0) {
+    pending.size -= pending.tagCloses;
+    pending.tagCloses = 0;
+  }
+  if (!pending.segmentShows && pending.earlierShows)
+    pending.size = pending.segment; // a paragraph that only clears the screen
+  pending.earlierShows = pending.earlierShows || pending.segmentShows;
+  pending.segmentShows = false;
+  pending.tagCloses = 0;
+  pending.ruleCloses = 0;
+  pending.bytes[pending.size] = '\0';
+}
+
+void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, bool showsText) {
   KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
 
   // Style markup: the rule of the innermost element's id innermost around the text, then
@@ -269,13 +403,11 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) 
   if (!stack_.empty() && stack_.back().id != nullptr)
     idKey = stack_.back().id;
   std::size_t openLength = idKey != nullptr ? idKey->openMarkup.size() : 0;
-  std::size_t closeLength = idKey != nullptr ? idKey->closeMarkup.size() : 0;
   contributions_.clear();
   for (const KeyInfo* key : active_) {
     for (const uint32_t reference : key->references) {
       contributions_.push_back({reference, key});
       openLength += key->openMarkup.size();
-      closeLength += key->closeMarkup.size();
     }
   }
   if (active_.size() > 1) {
@@ -285,23 +417,48 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) 
   }
   // Closing markup is added only when there is opening markup.
   const bool wrap = openLength > 0;
-  const std::size_t piece = length + (wrap ? openLength + closeLength : 0);
 
   // A piece that starts with the track's newest subtitle joins it: after a blank where the
   // document had blanks between them, directly where it had none, and on a line of its own
-  // when it comes from another paragraph.
+  // when it comes from another paragraph. A piece of the same paragraph under the same rules,
+  // inside inline tags the last piece left open, continues that piece inside them.
+  const uint64_t rules = rulesKey(idKey);
   Pending* joined = nullptr;
+  bool continues = false;
   std::string_view separator;
   if (track.pendingSlot >= 0) {
     Pending& pending = pending_[static_cast<std::size_t>(track.pendingSlot)];
     if (pending.start == start_) {
       joined = &pending;
-      if (pending.paragraph != paragraph_)
+      if (pending.paragraph != paragraph_) {
         separator = "<**>";
-      else if (blankBefore)
-        separator = " ";
+      } else {
+        continues = pending.tagsVersion == tagsVersion_ && pending.rules == rules &&
+                    (pending.tagCloses > 0 || !showsText);
+        if (blankBefore && showsText)
+          separator = " ";
+      }
     }
   }
+
+  // Markup alone is no subtitle: it only opens or closes tags, and stays in the text where a
+  // subtitle continues around it.
+  if (continues)
+    opening_.clear();
+  else
+    markupAround(opening_, true, wrap, idKey);
+  changingTags_.clear();
+  followInlineTags(std::string_view(text, length), showsText ? nullptr : &changingTags_);
+  if (!showsText) {
+    if (!continues || changingTags_.empty())
+      return;
+    text = changingTags_.data();
+    length = changingTags_.size();
+  }
+  markupAround(closing_, false, wrap, idKey);
+  const std::size_t tagCloses = tagClosesLength();
+  const std::size_t piece = opening_.size() + length + closing_.size();
+
   const std::size_t total = piece + separator.size();
   if (total >= textLeft_) {
     exhausted_ = true; // the scan stops here
@@ -311,7 +468,11 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) 
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
   if (joined != nullptr && joined->size + total > static_cast<std::size_t>(INT32_MAX) - 1) {
-    joined = nullptr; // the joined text would be larger than a sample can say
+    // The joined text would be larger than a sample can say: the piece begins a subtitle
+    // of its own, or is left out where it continues one inside its tags.
+    if (!showsText || continues)
+      return;
+    joined = nullptr;
     separator = {};
   }
   const bool wasEmpty = track.track.empty() && track.pendingSlot < 0;
@@ -325,39 +486,55 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) 
         {&track, start_, paragraph_, std::unique_ptr<char[]>(new char[piece + 1]), 0, piece + 1});
     track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
     joined = &pending_.back();
-  } else if (joined->size + piece + separator.size() + 1 > joined->capacity) {
-    const std::size_t needed = joined->size + piece + separator.size() + 1;
-    const std::size_t capacity = std::max(needed, 2 * joined->capacity);
-    std::unique_ptr<char[]> grown(new char[capacity]);
-    std::memcpy(grown.get(), joined->bytes.get(), joined->size);
-    joined->bytes = std::move(grown);
-    joined->capacity = capacity;
+  } else {
+    if (continues)
+      joined->size -= joined->tagCloses + joined->ruleCloses;
+    else if (joined->paragraph != paragraph_) {
+      endSegment(*joined);
+      joined->segment = joined->size;
+    }
+    if (joined->size + piece + separator.size() + 1 > joined->capacity) {
+      const std::size_t needed = joined->size + piece + separator.size() + 1;
+      const std::size_t capacity = std::max(needed, 2 * joined->capacity);
+      std::unique_ptr<char[]> grown(new char[capacity]);
+      std::memcpy(grown.get(), joined->bytes.get(), joined->size);
+      joined->bytes = std::move(grown);
+      joined->capacity = capacity;
+    }
   }
-  joined->paragraph = paragraph_;
-  char* out = joined->bytes.get() + joined->size;
-  const auto append = [&out](std::string_view text) {
+  Pending& out = *joined;
+  const bool shows = showsText && !isBlankText(std::string_view(text, length));
+  // The first paragraph that shows something leaves out the ones before it that did not.
+  if (shows && !out.earlierShows && !out.segmentShows && out.segment > 0) {
+    if (out.size == out.segment) { // this piece begins the paragraph
+      out.size = 0;
+      separator = {};
+    } else {                                       // after pieces of its own that show nothing
+      const std::size_t dropped = out.segment + 4; // and the line break that joined them
+      std::memmove(out.bytes.get(), out.bytes.get() + dropped, out.size - dropped);
+      out.size -= dropped;
+    }
+    out.segment = 0;
+  }
+  char* write = out.bytes.get() + out.size;
+  const auto append = [&write](std::string_view text) {
     if (!text.empty()) {
-      std::memcpy(out, text.data(), text.size());
-      out += text.size();
+      std::memcpy(write, text.data(), text.size());
+      write += text.size();
     }
   };
   append(separator);
-  if (wrap) {
-    for (auto it = contributions_.rbegin(); it != contributions_.rend(); ++it)
-      append(it->key->openMarkup);
-    if (idKey != nullptr)
-      append(idKey->openMarkup);
-  }
-  std::memcpy(out, text, length);
-  out += length;
-  if (wrap) {
-    if (idKey != nullptr)
-      append(idKey->closeMarkup);
-    for (const Contribution& contribution : contributions_)
-      append(contribution.key->closeMarkup);
-  }
-  *out = '\0';
-  joined->size = static_cast<std::size_t>(out - joined->bytes.get());
+  append(opening_);
+  append(std::string_view(text, length));
+  append(closing_);
+  *write = '\0';
+  out.size = static_cast<std::size_t>(write - out.bytes.get());
+  out.paragraph = paragraph_;
+  out.rules = rules;
+  out.tagCloses = tagCloses;
+  out.ruleCloses = closing_.size() - tagCloses;
+  out.tagsVersion = tagsVersion_;
+  out.segmentShows = out.segmentShows || shows;
 
   if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
     track.awaitingStyleSheet = true;
@@ -366,6 +543,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore) 
 }
 
 void DocumentScan::file(Pending& pending) {
+  endSegment(pending);
   KeyInfo& track = *pending.track;
   const auto size = static_cast<int32_t>(pending.size);
   std::unique_ptr<MediaChunk, ChunkRelease> chunk(

@@ -93,6 +93,26 @@ private:
     std::unique_ptr<char[]> bytes;
     std::size_t size;
     std::size_t capacity;
+    // The last piece: its rules, and the bytes at the end that close the inline tags still
+    // open after it and its rule markup. A piece
+    // that continues it inside the same tags and rules takes the place of those closes.
+    uint64_t rules = 0; // the rules around it, as rulesKey() gives them
+    std::size_t tagCloses = 0;
+    std::size_t ruleCloses = 0;
+    uint64_t tagsVersion = 0; // the paragraph's inline tags as the last piece left them
+    // The last paragraph's text (its line break included) begins at segment; each paragraph
+    // of one start that shows nothing is left out once another one shows something.
+    std::size_t segment = 0;
+    bool segmentShows = false;
+    bool earlierShows = false;
+  };
+
+  // An inline tag the paragraph has opened and not closed yet, as written in tagText_.
+  struct OpenTag {
+    std::size_t at;
+    std::size_t length;
+    std::size_t depth; // the elements open around it
+    char kind;         // 'b', 'i', 'u', 's' or 'f' (font)
   };
 
   void handleComment(char* text, std::size_t length);
@@ -100,7 +120,12 @@ private:
   void push(const MarkupElement& element);
   void pop();
   void handleTextRun(char* begin, char* end);
-  void emit(const char* text, std::size_t length, bool blankBefore);
+  void emit(const char* text, std::size_t length, bool blankBefore, bool showsText);
+  void followInlineTags(std::string_view text, std::string* changing);
+  [[nodiscard]] std::size_t tagClosesLength() const;
+  [[nodiscard]] uint64_t rulesKey(const KeyInfo* idKey) const;
+  void markupAround(std::string& out, bool opening, bool wrap, const KeyInfo* idKey);
+  static void endSegment(Pending& pending);
   void file(Pending& pending);
   void removePending(KeyInfo& track);
   void fileAllPending();
@@ -137,6 +162,16 @@ private:
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
   std::vector<Pending> pending_; // by KeyInfo::pendingSlot
+
+  // The inline tags open in the current paragraph, outermost first; each change counts.
+  std::vector<OpenTag> openTags_;
+  std::string tagText_;
+  uint64_t tagsVersion_ = 0;
+  std::string changingTags_; // scratch: the tags of a markup-only run that open or close one
+  std::string opening_;      // scratch: a piece's rule markup and the tags reopened after a cut
+  std::string closing_;      // scratch: what closes them after the piece
+  std::vector<std::size_t> depths_; // scratch for markupAround
+  std::vector<std::size_t> bounds_;
 
   uint64_t paragraph_ = 0;       // counts opening SYNC and P elements
   bool blankSincePiece_ = false; // blanks in the document since the last piece filed

@@ -39,11 +39,19 @@ TextRun readTextRun(char* const begin, char* const end, const bool fontElementOp
   return {write, read};
 }
 
-bool isOnlyInlineMarkup(const std::string_view text) {
+namespace {
+
+// Whether text holds nothing but blanks and inline markup, and no-break spaces (U+00A0)
+// too when noBreakSpaces is set.
+bool showsNothing(const std::string_view text, const bool noBreakSpaces) {
   std::size_t i = 0;
   while (i < text.size()) {
     if (isMarkupBlank(text[i])) {
       ++i;
+      continue;
+    }
+    if (noBreakSpaces && text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0') {
+      i += 2;
       continue;
     }
     if (text[i] != '<')
@@ -71,5 +79,11 @@ bool isOnlyInlineMarkup(const std::string_view text) {
   }
   return true;
 }
+
+} // namespace
+
+bool isOnlyInlineMarkup(const std::string_view text) { return showsNothing(text, false); }
+
+bool isBlankText(const std::string_view text) { return showsNothing(text, true); }
 
 } // namespace Kestrel

@@ -120,6 +120,9 @@ TextRun readTextRun(char* begin, char* end, bool fontElementOpen = false);
 /// Whether text holds nothing but blanks and inline markup (the "<**>" line break among it).
 bool isOnlyInlineMarkup(std::string_view text);
 
+/// Whether text shows nothing: blanks, no-break spaces and inline markup only.
+bool isBlankText(std::string_view text);
+
 /// A SYNC start as the "%u" scan format reads it: leading white space, an optional sign,
 /// decimal digits, anything after them ignored; nothing when no number is there.
 inline std::optional<uint32_t> readStart(std::string_view value) {

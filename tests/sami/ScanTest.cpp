@@ -224,6 +224,40 @@ TEST(Scan, WhatStartsTogetherInATrackIsShownTogether) {
       {"attribute values quoted either way, blanks around =",
        "<SYNC Start = 1000><P>hello<SYNC Start='3000'><P>hello",
        {"-unknown- 1000+2000 hello", "-unknown- 3000+10000 hello"}},
+      {"a clear before a line at its start adds no line",
+       korean + "<SYNC Start=1><P Class=KRCC>&nbsp;<SYNC Start=1><P Class=KRCC>a<br>b",
+       {".krcc 1+10000 a<**>b"}},
+      {"nor a clear after it, with its markup",
+       sheet(".A { color: red; }") + "<SYNC Start=1><P Class=A>a<P Class=A><i> &nbsp; </i>",
+       {".a 1+10000 <font color=\"red\">a</font>"}},
+      {"nor one between two lines",
+       "<SYNC Start=1><P>a<P>&nbsp;<span>&nbsp;</span><P>&nbsp;<span>b</span>",
+       {"-unknown- 1+10000 a<**>\xC2\xA0"
+        "b"}},
+      {"a start of clears alone stays one clear",
+       "<SYNC Start=1><P>&nbsp;<P> &nbsp;<br>&nbsp;",
+       {"-unknown- 1+10000 \xC2\xA0<**>\xC2\xA0<**>\xC2\xA0"}},
+      {"inline tags continue across a cut under the class's rules",
+       sheet(".K { color: white; }") +
+           "<SYNC Start=1><P Class=K>aa <font color=\"#808080\"><ruby>bb<rt>(cc)</rt></ruby>dd"
+           "</font> ee",
+       {".k 1+10000 <font color=\"white\">aa <font color=\"#808080\">bb(cc)dd</font> "
+        "ee</font>"}},
+      {"a class inside an inline tag styles inside it",
+       sheet(".A { font-weight: bold; } .B { color: red; }") +
+           "<SYNC Start=1><P Class=A>x <i><span class=B>y</span>z</i>",
+       {".a 1+10000 <b>x <i></i></b><b><i><font color=\"red\">y</font></i></b><b><i>z</i></b>"}},
+      {"an inline tag opened in a class element goes on after it",
+       sheet(".B { color: red; }") + "<SYNC Start=1><P>x<span class=B><i>y</span>z</i>",
+       {"-unknown- 1+10000 x<i>z</i>", ".b 1+10000 <font color=\"red\"><i>y</i></font>"}},
+      {"markup around a cut stays in place",
+       "<SYNC Start=1><P><i><span>x</span>y</i><SYNC Start=2><P><font color=yellow><ruby>k"
+       "<rt>kan</rt></ruby></font><SYNC Start=3><P><i>Hello<span>x</span></i>",
+       {"-unknown- 1+1 <i>xy</i>", "-unknown- 2+1 <font color=yellow>kkan</font>",
+        "-unknown- 3+10000 <i>Hellox</i>"}},
+      {"an unclosed tag stays as written, closed only inside rules",
+       sheet(".A { color: red; }") + "<SYNC Start=1><P>a<i>b<P Class=A><b>c",
+       {"-unknown- 1+10000 a<i>b", ".a 1+10000 <font color=\"red\"><b>c</b></font>"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
