@@ -426,6 +426,14 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   Pending* joined = nullptr;
   bool continues = false;
   std::string_view separator;
+  // What a track has at one start is one subtitle, wherever in the document its pieces lie.
+  std::size_t refiled = kNotFiled;
+  if (showsText && (track.pendingSlot < 0 ||
+                    pending_[static_cast<std::size_t>(track.pendingSlot)].start != start_)) {
+    refiled = filedAt(track, start_);
+    if (refiled != kNotFiled)
+      separator = "<**>";
+  }
   if (track.pendingSlot >= 0) {
     Pending& pending = pending_[static_cast<std::size_t>(track.pendingSlot)];
     if (pending.start == start_) {
@@ -467,6 +475,11 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   textLeft_ -= total + 1;
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
+  if (refiled != kNotFiled && static_cast<std::size_t>(track.track[refiled]->used) + total >
+                                  static_cast<std::size_t>(INT32_MAX) - 1) {
+    refiled = kNotFiled; // too large joined: a subtitle of its own
+    separator = {};
+  }
   if (joined != nullptr && joined->size + total > static_cast<std::size_t>(INT32_MAX) - 1) {
     // The joined text would be larger than a sample can say: the piece begins a subtitle
     // of its own, or is left out where it continues one inside its tags.
@@ -481,6 +494,20 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     removePending(track);
   }
 
+  if (joined == nullptr && refiled != kNotFiled) {
+    // The start's subtitle is taken up again, as if its paragraphs had just been read.
+    const MediaChunk& chunk = *track.track[refiled];
+    const auto used = static_cast<std::size_t>(chunk.used);
+    Pending again{&track, start_,  UINT64_MAX, std::unique_ptr<char[]>(new char[used + 1]),
+                  used,   used + 1};
+    std::memcpy(again.bytes.get(), chunk.data, used);
+    again.bytes[used] = '\0';
+    again.segmentShows = !isBlankText(std::string_view(chunk.data, used));
+    again.refiles = refiled;
+    pending_.push_back(std::move(again));
+    track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
+    joined = &pending_.back();
+  }
   if (joined == nullptr) {
     pending_.push_back(
         {&track, start_, paragraph_, std::unique_ptr<char[]>(new char[piece + 1]), 0, piece + 1});
@@ -566,18 +593,50 @@ void DocumentScan::file(Pending& pending) {
     filedTracks_.push_back({leadingBytes(track.key), &track});
   }
   ChunkList& list = track.track;
+  if (pending.refiles != kNotFiled) {
+    // Grown where it lies: its place in the track and its duration stay.
+    MediaChunk*& old = list[pending.refiles];
+    chunk->duration = old->duration;
+    allocator_.releaseBuffer(old);
+    old = chunk.release();
+    return;
+  }
   if (!list.empty()) {
     // Each subtitle lasts until the next one of its track starts; one that starts earlier
     // wraps around to a huge gap and shortens nothing.
     MediaChunk* last = list.back();
-    if (pending.start < static_cast<uint32_t>(last->timestamp))
+    if (pending.start < static_cast<uint32_t>(last->timestamp) && track.byStart) {
       track.byStart = false;
+      auto& index = startIndex_[&track];
+      for (std::size_t i = 0; i < list.size(); ++i)
+        index.emplace(static_cast<uint32_t>(list[i]->timestamp), i);
+    }
     const uint32_t gap = pending.start - static_cast<uint32_t>(last->timestamp);
     if (gap < static_cast<uint32_t>(last->duration))
       last->duration = static_cast<int32_t>(gap);
   }
+  if (!track.byStart)
+    startIndex_[&track].emplace(pending.start, list.size());
   list.push_back(chunk.get());
   (void)chunk.release(); // filed in its track
+}
+
+std::size_t DocumentScan::filedAt(const KeyInfo& track, uint32_t start) const {
+  const ChunkList& list = track.track;
+  if (!track.byStart) {
+    const auto index = startIndex_.find(&track);
+    if (index == startIndex_.end())
+      return kNotFiled;
+    const auto found = index->second.find(start);
+    return found != index->second.end() ? found->second : kNotFiled;
+  }
+  const auto found = std::lower_bound(list.begin(), list.end(), start,
+                                      [](const MediaChunk* chunk, uint32_t value) {
+                                        return static_cast<uint32_t>(chunk->timestamp) < value;
+                                      });
+  if (found == list.end() || static_cast<uint32_t>((*found)->timestamp) != start)
+    return kNotFiled;
+  return static_cast<std::size_t>(found - list.begin());
 }
 
 void DocumentScan::removePending(KeyInfo& track) {
@@ -605,6 +664,7 @@ void DocumentScan::releaseTrack(KeyInfo& info) {
     allocator_.releaseBuffer(chunk);
   info.track.clear();
   info.byStart = true;
+  startIndex_.erase(&info);
 }
 
 bool DocumentScan::hasMarkup(const KeyInfo& info) {

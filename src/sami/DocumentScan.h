@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace Kestrel {
@@ -105,7 +106,9 @@ private:
     std::size_t segment = 0;
     bool segmentShows = false;
     bool earlierShows = false;
+    std::size_t refiles = kNotFiled; // the filed subtitle of its start that it grows
   };
+  static constexpr std::size_t kNotFiled = SIZE_MAX;
 
   // An inline tag the paragraph has opened and not closed yet, as written in tagText_.
   struct OpenTag {
@@ -126,6 +129,7 @@ private:
   [[nodiscard]] uint64_t rulesKey(const KeyInfo* idKey) const;
   void markupAround(std::string& out, bool opening, bool wrap, const KeyInfo* idKey);
   static void endSegment(Pending& pending);
+  [[nodiscard]] std::size_t filedAt(const KeyInfo& track, uint32_t start) const;
   void file(Pending& pending);
   void removePending(KeyInfo& track);
   void fileAllPending();
@@ -162,6 +166,9 @@ private:
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
   std::vector<Pending> pending_; // by KeyInfo::pendingSlot
+  // Where each start's subtitle lies in a track whose starts fall somewhere; a track whose
+  // starts rise is searched by halves.
+  std::unordered_map<const KeyInfo*, std::unordered_map<uint32_t, std::size_t>> startIndex_;
 
   // The inline tags open in the current paragraph, outermost first; each change counts.
   std::vector<OpenTag> openTags_;
