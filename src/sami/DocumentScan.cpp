@@ -630,6 +630,9 @@ std::size_t DocumentScan::filedAt(const KeyInfo& track, uint32_t start) const {
     const auto found = index->second.find(start);
     return found != index->second.end() ? found->second : kNotFiled;
   }
+  // Starts mostly rise: a start after the last one filed was not filed before.
+  if (list.empty() || start > static_cast<uint32_t>(list.back()->timestamp))
+    return kNotFiled;
   const auto found = std::lower_bound(list.begin(), list.end(), start,
                                       [](const MediaChunk* chunk, uint32_t value) {
                                         return static_cast<uint32_t>(chunk->timestamp) < value;
