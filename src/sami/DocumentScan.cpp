@@ -325,6 +325,22 @@ void DocumentScan::markupAround(std::string& out, bool opening, bool wrap, const
   // order. A tag is never inside one opened after it, so each is at most as deep as the next.
   out.clear();
   const std::size_t tags = openTags_.size();
+  if (tags == 0) { // the rules alone, the innermost element's outermost
+    if (!wrap)
+      return;
+    if (opening) {
+      for (auto it = contributions_.rbegin(); it != contributions_.rend(); ++it)
+        out += it->key->openMarkup;
+      if (idKey != nullptr)
+        out += idKey->openMarkup;
+    } else {
+      if (idKey != nullptr)
+        out += idKey->closeMarkup;
+      for (const Contribution& contribution : contributions_)
+        out += contribution.key->closeMarkup;
+    }
+    return;
+  }
   depths_.resize(tags);
   std::size_t limit = stack_.size();
   for (std::size_t i = tags; i-- > 0;) {
