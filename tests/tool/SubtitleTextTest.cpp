@@ -210,6 +210,13 @@ TEST(SubtitleText, AssStyleIsWhatEveryCueSharesAndTagsTheRest) {
       {{"<u>a</u><s>b</s><br>c {d}"},
        "Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,",
        "{\\u1}a{\\u0\\s1}b\\N{\\s0}c \\{d\\}"},
+      // A font list gives its first family, whether it comes as the style or as a tag.
+      {{"<font face='\"Times New Roman\", serif'>a</font>"},
+       "Times New Roman,20,&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,",
+       "a"},
+      {{"<font face=\" arial , sans-serif\">x</font> y"},
+       "Arial,20,&H00FFFFFF,&H000000FF,&H00000000,&H80000000,0,0,0,0,",
+       "{\\fnarial}x{\\fnArial} y"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.markups.front());
@@ -220,7 +227,24 @@ TEST(SubtitleText, AssStyleIsWhatEveryCueSharesAndTagsTheRest) {
     EXPECT_NE(ass.find(std::string("\nStyle: Eng  lish,") + c.style), std::string::npos) << ass;
     EXPECT_EQ(dialogue(ass, 0), c.firstText);
   }
-  // Centiseconds: the start rounds down and the end up, so a 5 ms cue stays visible.
-  EXPECT_NE(writeAss({{1005, 5, "a"}}, "").find("Dialogue: 0,0:00:01.00,0:00:01.01,Default,"),
-            std::string::npos);
+  // Centiseconds: starts and ends cut the same way, so cues that meet still meet; a cue
+  // shorter than that gets one where it reaches no further than the next start.
+  const struct {
+    std::vector<Cue> cues;
+    const char* times;
+  } timings[] = {
+      {{{1005, 5, "a"}}, "0:00:01.00,0:00:01.01;"},
+      {{{1005, 1000, "a"}, {2005, 1000, "b"}}, "0:00:01.00,0:00:02.00;0:00:02.00,0:00:03.00;"},
+      {{{3001, 3, "a"}, {3004, 1996, "b"}}, "0:00:03.00,0:00:03.00;0:00:03.00,0:00:05.00;"},
+      {{{3001, 3, "a"}, {3010, 990, "b"}}, "0:00:03.00,0:00:03.01;0:00:03.01,0:00:04.00;"},
+  };
+  for (const auto& t : timings) {
+    SCOPED_TRACE(t.times);
+    const std::string ass = writeAss(t.cues, "");
+    std::string times;
+    for (size_t at = ass.find("\nDialogue: 0,"); at != std::string::npos;
+         at = ass.find("\nDialogue: 0,", at + 1))
+      times += ass.substr(at + 13, 21) + ";";
+    EXPECT_EQ(times, t.times);
+  }
 }

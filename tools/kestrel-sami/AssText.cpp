@@ -73,6 +73,25 @@ std::optional<int> pointsOf(std::string_view size) {
   return n >= 1 && n <= 7 ? std::optional<int>(kHtmlSizes[static_cast<size_t>(n)]) : std::nullopt;
 }
 
+/// The family a font list starts with (`"Times New Roman", serif` gives Times New Roman):
+/// ASS names one font, and a renderer given the whole list finds none of it.
+std::string firstFamily(std::string_view face) {
+  const auto trimmed = [](std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+      text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+      text.remove_suffix(1);
+    return text;
+  };
+  face = trimmed(face);
+  if (!face.empty() && (face.front() == '"' || face.front() == '\'')) {
+    const char quote = face.front(); // a quoted name may hold a comma
+    face.remove_prefix(1);
+    return std::string(trimmed(face.substr(0, face.find(quote))));
+  }
+  return std::string(trimmed(face.substr(0, face.find(','))));
+}
+
 /// One cue as pieces of text with their look, and the line breaks between them, white space
 /// collapsed as the other formats do: blanks between words become one, empty lines go.
 struct Piece {
@@ -109,8 +128,8 @@ std::vector<Piece> piecesOf(std::string_view markup) {
       case Style::Font:
         if (const auto rgb = rgbOf(open.token.color))
           look.color = rgb;
-        if (!open.token.face.empty())
-          look.face = open.token.face;
+        if (auto family = firstFamily(open.token.face); !family.empty())
+          look.face = std::move(family);
         if (const auto points = pointsOf(open.token.size))
           look.size = points;
         break;
@@ -224,9 +243,8 @@ std::string overrides(const Look& from, const Look& to, const Look& base) {
   return tags.empty() ? tags : "{" + tags + "}";
 }
 
-/// "H:MM:SS.cc". The start is rounded down and the end up, so that no shown cue becomes empty.
-std::string assTime(uint64_t ms, bool roundUp) {
-  const uint64_t cs = (ms + (roundUp ? 9 : 0)) / 10;
+/// "H:MM:SS.cc" of a time in centiseconds.
+std::string assTime(uint64_t cs) {
   char text[48];
   std::snprintf(
       text, sizeof text, "%llu:%02llu:%02llu.%02llu", static_cast<unsigned long long>(cs / 360000),
@@ -276,8 +294,14 @@ std::string writeAss(const std::vector<Cue>& cues, std::string_view styleName) {
          "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
   for (size_t c = 0; c < shown.size(); ++c) {
     const Cue& cue = *shown[c];
-    out += "Dialogue: 0," + assTime(cue.start, false) + "," +
-           assTime(uint64_t{cue.start} + cue.duration, true) + "," + style + ",,0,0,0,,";
+    // Starts and ends are both cut down to the centisecond, so a cue that ends where the next
+    // begins still does: rounding them apart would show both at once, the old line pushed up.
+    // A cue shorter than a centisecond is given one, unless that would reach into the next.
+    const uint64_t start = cue.start / 10;
+    uint64_t end = (uint64_t{cue.start} + cue.duration) / 10;
+    if (end == start && (c + 1 == shown.size() || shown[c + 1]->start / 10 > start))
+      end = start + 1;
+    out += "Dialogue: 0," + assTime(start) + "," + assTime(end) + "," + style + ",,0,0,0,,";
     Look current = base;
     for (const auto& piece : pieces[c]) {
       if (piece.lineBreak) {
