@@ -1,6 +1,5 @@
 #pragma once
 
-// ICU's declarations only: the functions are found in the system's ICU at run time.
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 #include <unicode/uversion.h>
@@ -8,9 +7,7 @@
 namespace KestrelTool {
 
 /// The ICU functions the tool and the element use: naming code pages, detecting them, and
-/// ICU's version. The libraries are loaded by name on first use rather than linked, so a
-/// process that only reads UTF-8 never maps or relocates them (half a millisecond of every
-/// start).
+/// ICU's version, from the ICU they are linked with.
 struct IcuFunctions {
   decltype(&ucnv_open) openConverter = nullptr;
   decltype(&ucnv_close) closeConverter = nullptr;
@@ -25,7 +22,7 @@ struct IcuFunctions {
   decltype(&u_versionToString) versionToString = nullptr;
 };
 
-/// The functions, loaded once per process; null when a library or a function is missing.
+/// The functions; never null.
 [[nodiscard]] const IcuFunctions* icuFunctions();
 
 } // namespace KestrelTool

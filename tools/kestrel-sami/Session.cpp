@@ -5,7 +5,6 @@
 #include "kestrel/Result.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <filesystem>
 
@@ -113,22 +112,6 @@ template <class Take> void hand(Kestrel::MediaChunk* chunk, const Take& take) {
        data != nullptr ? std::string_view(data, static_cast<size_t>(length)) : std::string_view());
 }
 
-/// The reading turn: taken at once when free; otherwise asked for again for a moment (a
-/// batch takes microseconds) before the thread sleeps until it is free.
-std::unique_lock<std::mutex> takeTurn(std::mutex& turn) {
-  for (int tries = 0; tries < 2000; ++tries) {
-    std::unique_lock<std::mutex> lock(turn, std::try_to_lock);
-    if (lock.owns_lock())
-      return lock;
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-  }
-  return std::unique_lock<std::mutex>(turn);
-}
-
 } // namespace
 
 uint32_t Session::lastEnd(const StreamDescription& stream) {
@@ -175,42 +158,15 @@ void Session::readEach(
     Kestrel::MediaClock* clock;
     ~ClockBack() { stream->setClock(clock); }
   } clockBack{stream, &clock_};
-  // Samples are read a batch at a time, the reading turn held, and handed out afterwards:
-  // readings side by side then seldom ask for the container's lock at the same moment,
-  // which costs both of them the lock's travel between processors.
-  constexpr size_t kBatch = 32;
-  struct Batch {
-    std::array<Kestrel::MediaChunk*, kBatch> chunks{};
-    size_t count = 0;
-    size_t handed = 0;
-    ~Batch() { // what was read and not handed out (take threw) goes back too
-      for (size_t i = handed; i < count; ++i)
-        chunks[i]->release();
-    }
-  } batch;
-  for (bool more = true; more;) {
-    int32_t result = Kestrel::kResultOk;
-    batch.count = 0;
-    batch.handed = 0;
-    {
-      const std::unique_lock<std::mutex> turn = takeTurn(readingTurn_);
-      while (batch.count < kBatch) {
-        Kestrel::MediaChunk* chunk = nullptr;
-        result = stream->readStream(&chunk);
-        if (chunk == nullptr)
-          break;
-        batch.chunks[batch.count++] = chunk;
-      }
-    }
-    more = batch.count == kBatch;
-    while (batch.handed < batch.count)
-      hand(batch.chunks[batch.handed++], take);
-    if (more)
+  for (;;) {
+    const ReadResult result = readOne(stream, take);
+    if (result == ReadResult::Delivered)
       continue;
-    if (result == Kestrel::kResultNotYet)
+    if (result == ReadResult::NotYet)
       shortfall.unreachable = true;
-    else if (result != Kestrel::kResultOk)
+    else if (result == ReadResult::Failed)
       shortfall.failed = true;
+    return;
   }
 }
 

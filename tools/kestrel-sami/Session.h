@@ -6,7 +6,6 @@
 #include "kestrel/StreamFormat.h"
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,8 +69,7 @@ public:
 
   /// The same samples handed to take one by one, while each is still the container's: the
   /// text is the sample's own bytes (not repaired), valid only during the call. Different
-  /// streams may be read on different threads at once: the readings then take turns, a few
-  /// dozen samples each, so that they seldom meet at the container's lock.
+  /// streams may be read on different threads at once.
   void readEach(
       const StreamDescription& stream, ReadShortfall& shortfall,
       const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take);
@@ -104,7 +102,6 @@ private:
   ToolPluginHost pluginHost_;
   ToolContainerHost containerHost_;
   ToolClock clock_;
-  std::mutex readingTurn_; // held by one readEach at a time while it reads a batch
   Ref<Kestrel::Plugin> plugin_;
   Kestrel::SubtitleContainerInterface* container_ = nullptr; // lives as long as plugin_
   std::vector<StreamDescription> streams_;

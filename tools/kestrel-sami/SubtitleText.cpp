@@ -112,20 +112,6 @@ bool isName(std::string_view name, std::string_view lowerName) {
   return true;
 }
 
-/// normalizeColor's result, remembered for the value last asked: a document writes the same
-/// few colours over and over.
-const std::string& normalizedColor(std::string_view value) {
-  thread_local std::string lastValue;
-  thread_local std::string lastColor;
-  thread_local bool known = false;
-  if (!known || value != lastValue) {
-    lastColor = normalizeColor(value);
-    lastValue.assign(value);
-    known = true;
-  }
-  return lastColor;
-}
-
 /// What readTag made of the item at the start of s, ">" at close; its length, or 0.
 size_t readTag(std::string_view s, size_t close, MarkupPiece& token) {
   std::string_view inner = s.substr(1, close - 1);
@@ -165,7 +151,7 @@ size_t readTag(std::string_view s, size_t close, MarkupPiece& token) {
     if (!closing) {
       const FontValues values = fontValues(rest);
       if (values.color)
-        token.color = normalizedColor(*values.color);
+        token.color = normalizeColor(*values.color);
       if (values.face)
         token.face = *values.face;
       if (values.size)
@@ -175,77 +161,6 @@ size_t readTag(std::string_view s, size_t close, MarkupPiece& token) {
   }
   return 0;
 }
-
-/// Items already read, by their text: a document's samples repeat the same few tags, which
-/// are then read once per thread.
-class KnownTags {
-public:
-  /// What is known of the item text, the start of s; false when it is not known.
-  bool recall(std::string_view s, std::string_view text, MarkupPiece& token, size_t& length) {
-    for (size_t i = 0; i < count_; ++i) {
-      const Tag& tag = tags_[i];
-      if (tag.text != text)
-        continue;
-      length = tag.length;
-      if (length != 0) {
-        token.kind = tag.kind;
-        token.style = tag.style;
-        token.color = tag.color;
-        token.face = tag.face.in(s);
-        token.size = tag.size.in(s);
-      }
-      return true;
-    }
-    return false;
-  }
-
-  void remember(std::string_view s, std::string_view text, const MarkupPiece& token,
-                size_t length) {
-    if (text.size() > kLongest)
-      return;
-    // Once full, each new item takes the place of the oldest.
-    Tag& tag = tags_[count_ < kKept ? count_++ : next_];
-    if (count_ == kKept)
-      next_ = (next_ + 1) % kKept;
-    tag.text.assign(text);
-    tag.length = length;
-    tag.kind = token.kind;
-    tag.style = token.style;
-    tag.color = token.color;
-    tag.face = Span::of(s, token.face);
-    tag.size = Span::of(s, token.size);
-  }
-
-private:
-  /// Where a value lies in the item's text.
-  struct Span {
-    size_t offset = 0;
-    size_t length = 0;
-    bool present = false;
-    static Span of(std::string_view s, std::string_view value) {
-      if (value.data() == nullptr)
-        return {};
-      return {static_cast<size_t>(value.data() - s.data()), value.size(), true};
-    }
-    [[nodiscard]] std::string_view in(std::string_view s) const {
-      return present ? s.substr(offset, length) : std::string_view();
-    }
-  };
-  struct Tag {
-    std::string text;
-    size_t length = 0;
-    Kind kind = Kind::Text;
-    Style style = Style::Bold;
-    std::string color;
-    Span face;
-    Span size;
-  };
-  static constexpr size_t kKept = 8;
-  static constexpr size_t kLongest = 256; // longer items are read every time
-  std::array<Tag, kKept> tags_;
-  size_t count_ = 0;
-  size_t next_ = 0; // the oldest, once all places are taken
-};
 
 /// Recognises the markup item at the start of s ("<...>"); sets token and returns its length,
 /// or 0 when it is not markup the engine styles with.
@@ -263,14 +178,7 @@ size_t matchTag(std::string_view s, MarkupPiece& token) {
   const auto close = static_cast<size_t>(static_cast<const char*>(end) - s.data());
   if (std::memchr(s.data() + 1, '<', close - 1) != nullptr)
     return 0;
-  const std::string_view text = s.substr(0, close + 1);
-  thread_local KnownTags known;
-  size_t length = 0;
-  if (known.recall(s, text, token, length))
-    return length;
-  length = readTag(s, close, token);
-  known.remember(s, text, token, length);
-  return length;
+  return readTag(s, close, token);
 }
 
 /// What one output format keeps of the markup.

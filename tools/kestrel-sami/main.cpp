@@ -24,6 +24,7 @@
 #include <fstream>
 #include <future>
 #include <iostream>
+#include <memory>
 #include <thread>
 #if __has_include(<valgrind/valgrind.h>)
 #include <valgrind/valgrind.h>
@@ -307,15 +308,12 @@ int printVersions(const Options& options) {
       std::cout << ", converting text with " << plugin.substr(icu + 5);
     std::cout << '\n';
   }
-  if (const IcuFunctions* icu = icuFunctions()) {
-    UVersionInfo version;
-    icu->getVersion(version);
-    char text[U_MAX_VERSION_STRING_LENGTH];
-    icu->versionToString(version, text);
-    std::cout << "ICU " << text << " (code page detection)\n";
-  } else {
-    std::cout << "ICU: none found (" << KESTREL_ICU_I18N_LIBRARY << "); no code page detection\n";
-  }
+  const IcuFunctions* icu = icuFunctions();
+  UVersionInfo version;
+  icu->getVersion(version);
+  char text[U_MAX_VERSION_STRING_LENGTH];
+  icu->versionToString(version, text);
+  std::cout << "ICU " << text << " (code page detection)\n";
   return plugin.empty() ? kExitUnavailable : 0;
 }
 
@@ -344,33 +342,34 @@ public:
     if (options_.command == Command::Probe)
       settleEncoding();
 
-    PluginLibrary library;
-    if (!library.load(options_.pluginPath.value_or(PluginLibrary::defaultPath()), options_.verbose))
-      return fail(kExitUnavailable, library.error());
+    auto library = std::make_unique<PluginLibrary>();
+    if (!library->load(options_.pluginPath.value_or(PluginLibrary::defaultPath()),
+                       options_.verbose))
+      return fail(kExitUnavailable, library->error());
     language_ = options_.language.value_or(preferredLanguageFromLocale());
-    std::optional<Session> session;
+    std::unique_ptr<Session> session;
     for (;;) {
-      session.emplace(language_, encoding_.settings);
-      if (!session->create(library.getPlugin()))
+      session = std::make_unique<Session>(language_, encoding_.settings);
+      if (!session->create(library->getPlugin()))
         return fail(kExitUnavailable, session->error());
       if (options_.command == Command::Probe)
-        return probe(*session, url, library.logWatch());
+        return probe(*session, url, library->logWatch());
       // The reader's messages say why an open failed. Watching them makes every message of
       // the open a call into the logging library (one per subtitle), so a quiet open goes
       // unwatched, and only one that fails is made again, watched, to hear why.
       std::optional<ReaderLog> reader;
       if (options_.verbose)
-        reader.emplace(library.logWatch());
+        reader.emplace(library->logWatch());
       bool opened = session->open(url) == Kestrel::kResultOk;
       if (!settleEncoding()) {
         session.reset(); // the file is opened again, read as every byte of it says
         continue;
       }
       if (!opened && !reader) {
-        session.emplace(language_, encoding_.settings);
-        if (!session->create(library.getPlugin()))
+        session = std::make_unique<Session>(language_, encoding_.settings);
+        if (!session->create(library->getPlugin()))
           return fail(kExitUnavailable, session->error());
-        reader.emplace(library.logWatch());
+        reader.emplace(library->logWatch());
         opened = session->open(url) == Kestrel::kResultOk;
       }
       if (const int code = opened ? checkOpened(*session) : refused(url, *reader); code != 0)
@@ -383,25 +382,31 @@ public:
       return info(opened);
     case Command::Play:
       return play(opened);
-    case Command::Export:
-      return endExport(exportStreams(opened));
+    case Command::Export: {
+      const int code = exportStreams(opened);
+      if (!options_.verbose && !checksLeaksAtExit())
+        keepUntilExit(std::move(library), std::move(session));
+      return code;
+    }
     default:
       return 0;
     }
   }
 
 private:
-  /// The exit status of a finished export. Everything is written by then, and what is left
-  /// is the document the container holds: a 10 MB one is some 200,000 blocks, whose giving
-  /// back one by one takes a fifth of the export. The process ends here instead, and the
-  /// kernel takes its memory at once. With --verbose the plug-in's messages as it lets go
-  /// are wanted, and a leak checker wants to see everything go back: then it ends as usual.
-  int endExport(int code) const {
-    if (options_.verbose || checksLeaksAtExit())
-      return code;
-    std::cout.flush();
-    std::fflush(nullptr);
-    std::_Exit(code);
+  /// Keeps the plug-in and the session of a finished export until the process ends, as a
+  /// static that is never destroyed: what is left is the document the container holds, one
+  /// block per subtitle, and giving it back block by block is work nobody waits for. With
+  /// --verbose (the plug-in's messages as it lets go) and under a leak checker everything is
+  /// taken down as usual.
+  static void keepUntilExit(std::unique_ptr<PluginLibrary> library,
+                            std::unique_ptr<Session> session) {
+    struct Kept {
+      std::unique_ptr<PluginLibrary> library;
+      std::unique_ptr<Session> session;
+    };
+    static Kept* const kept = new Kept{std::move(library), std::move(session)};
+    (void)kept;
   }
 
   int probe(Session& session, const std::string& url, const LogWatch& observe) {
@@ -644,7 +649,8 @@ private:
                            cues.cues.push_back({start, duration, std::string(validText(text))});
                          });
       } else {
-        rendered.push_back(render(session, *stream, shortfall, nullptr));
+        rendered.push_back(
+            render([&](const Take& take) { session.readEach(*stream, shortfall, take); }, nullptr));
       }
       reportShortfall(*stream, shortfall);
       exported.push_back(std::move(cues));
@@ -707,8 +713,28 @@ private:
   /// One stream's SubRip or WebVTT, each cue rendered straight from the container's buffer.
   /// With out, SubRip goes there in pieces as it is made and what is returned is the rest;
   /// WebVTT is returned whole (its header names the colours its cues use).
-  Rendered render(Session& session, const StreamDescription& stream, ReadShortfall& shortfall,
-                  OutputFile* out) const {
+  /// Hands each sample of a stream to a callback, in order.
+  using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
+  using Samples = std::function<void(const Take& take)>;
+
+  /// A stream's samples as read, their texts one after another in one block.
+  struct ReadSamples {
+    struct Entry {
+      uint32_t start;
+      uint32_t duration;
+      size_t at;
+      size_t length;
+    };
+    std::string text;
+    std::vector<Entry> entries;
+
+    void each(const Take& take) const {
+      for (const Entry& entry : entries)
+        take(entry.start, entry.duration, std::string_view(text).substr(entry.at, entry.length));
+    }
+  };
+
+  Rendered render(const Samples& samples, OutputFile* out) const {
     std::string repaired;
     const auto validText = [&repaired](std::string_view text) {
       if (isWellFormedUtf8(text))
@@ -720,10 +746,9 @@ private:
     if (options_.format == ExportFormat::Vtt) {
       VttWriter writer(options_.styleBlock);
       writer.body().reserve(outputEstimate());
-      session.readEach(stream, shortfall,
-                       [&](uint32_t start, uint32_t duration, std::string_view text) {
-                         writer.add(start, duration, validText(text));
-                       });
+      samples([&](uint32_t start, uint32_t duration, std::string_view text) {
+        writer.add(start, duration, validText(text));
+      });
       output = {writer.header(), std::move(writer.body())};
       return output;
     }
@@ -731,21 +756,20 @@ private:
     constexpr size_t kPiece = size_t{1} << 20;
     output.body.reserve(out != nullptr ? 2 * kPiece : outputEstimate());
     SrtWriter writer(output.body);
-    session.readEach(stream, shortfall,
-                     [&](uint32_t start, uint32_t duration, std::string_view text) {
-                       writer.add(start, duration, validText(text));
-                       if (out != nullptr && output.body.size() >= kPiece) {
-                         out->write(output.body);
-                         output.body.clear();
-                       }
-                     });
+    samples([&](uint32_t start, uint32_t duration, std::string_view text) {
+      writer.add(start, duration, validText(text));
+      if (out != nullptr && output.body.size() >= kPiece) {
+        out->write(output.body);
+        output.body.clear();
+      }
+    });
     return output;
   }
 
   /// SubRip or WebVTT of several streams into OUT: a file per stream named after it, or every
-  /// stream in order into OUT itself when it is a device or a pipe. The streams are read and
-  /// rendered side by side, as many at a time as there are processors, each file written by
-  /// the stream's own thread; what the tool says comes afterwards, in stream order: what
+  /// stream in order into OUT itself when it is a device or a pipe. The streams are read one
+  /// after another and rendered side by side, each file written by the thread that rendered
+  /// it; what the tool says comes afterwards, in stream order: what
   /// reading found, then what was written. The first file that cannot be created, or
   /// written, stops the streams after it from being written.
   int exportEachStream(Session& session, const std::vector<const StreamDescription*>& streams) {
@@ -775,35 +799,56 @@ private:
       }
     }
 
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-      for (size_t i = next++; i < jobs.size(); i = next++) {
-        Job& job = jobs[i];
-        try {
-          OutputFile* file = i < writable ? &job.file : nullptr;
-          if (file != nullptr)
-            file->empty();
-          job.output = render(session, *streams[i], job.shortfall, file);
-          if (file == nullptr)
-            continue;
-          file->write(job.output.head);
-          file->write(job.output.body);
-          if (!file->close())
-            job.error = "cannot write " + job.path + ": " + std::strerror(file->error()) + ".";
-          job.output = {}; // written
-        } catch (...) {
-          job.failure = std::current_exception();
-        }
+    // The container is read on this thread, one stream after another; each stream read is
+    // rendered and written on a thread of its own while the next is read, as many at a time
+    // as there are processors.
+    std::vector<ReadSamples> read(jobs.size());
+    const auto work = [&](size_t i, const Samples& samples) {
+      Job& job = jobs[i];
+      try {
+        OutputFile* file = i < writable ? &job.file : nullptr;
+        if (file != nullptr)
+          file->empty();
+        job.output = render(samples, file);
+        read[i] = {};
+        if (file == nullptr)
+          return;
+        file->write(job.output.head);
+        file->write(job.output.body);
+        if (!file->close())
+          job.error = "cannot write " + job.path + ": " + std::strerror(file->error()) + ".";
+        job.output = {}; // written
+      } catch (...) {
+        job.failure = std::current_exception();
       }
     };
     const size_t threads =
         std::min<size_t>(jobs.size(), std::max(1U, std::thread::hardware_concurrency()));
     std::vector<std::thread> helpers;
-    for (size_t k = 1; k < threads; ++k)
-      helpers.emplace_back(work);
-    work();
+    struct Join { // however reading ends, the helpers have finished first
+      std::vector<std::thread>& helpers;
+      ~Join() {
+        for (auto& helper : helpers)
+          helper.join();
+      }
+    } join{helpers};
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      if (helpers.size() + 1 >= threads) { // no processor to spare: rendered as it is read
+        work(i, [&](const Take& take) { session.readEach(*streams[i], jobs[i].shortfall, take); });
+        continue;
+      }
+      ReadSamples& samples = read[i];
+      session.readEach(
+          *streams[i], jobs[i].shortfall,
+          [&samples](uint32_t start, uint32_t duration, std::string_view text) {
+            samples.entries.push_back({start, duration, samples.text.size(), text.size()});
+            samples.text.append(text);
+          });
+      helpers.emplace_back(work, i, [&read, i](const Take& take) { read[i].each(take); });
+    }
     for (auto& helper : helpers)
       helper.join();
+    helpers.clear();
     for (const Job& job : jobs)
       if (job.failure)
         std::rethrow_exception(job.failure);
