@@ -9,6 +9,7 @@
 #include "kestrel/NodeList.h"
 #include "kestrel/Plugin.h"
 #include "kestrel/Properties.h"
+#include "kestrel/Ref.h"
 #include "kestrel/Result.h"
 #include "kestrel/Setting.h"
 #include "kestrel/StandardAllocator.h"

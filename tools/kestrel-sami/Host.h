@@ -3,6 +3,7 @@
 #include "kestrel/BufferString.h"
 #include "kestrel/HostInterfaces.h"
 #include "kestrel/Plugin.h"
+#include "kestrel/Ref.h"
 #include "kestrel/StreamInterface.h"
 
 #include <cstdint>
@@ -13,42 +14,7 @@
 
 namespace KestrelTool {
 
-/// Holds one reference to a plug-in object and gives it back with release().
-template <class T> class Ref {
-public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-
-  /// Takes over a reference the caller already owns.
-  Ref& adopt(T* object) {
-    reset();
-    object_ = object;
-    return *this;
-  }
-  Ref(Ref&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
-      reset();
-      object_ = other.object_;
-      other.object_ = nullptr;
-    }
-    return *this;
-  }
-
-  void reset() noexcept {
-    if (object_ != nullptr)
-      object_->release();
-    object_ = nullptr;
-  }
-  T* get() const { return object_; }
-  T* operator->() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
-private:
-  T* object_ = nullptr;
-};
+using Kestrel::Ref;
 
 /// Accepts the one text format the tool can show and counts the destruction notices.
 class ToolPluginHost final : public Kestrel::PluginHost {
