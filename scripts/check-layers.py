@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the include arrows and the OS calls of src/, include/, tools/ and gst/ against layers.txt.
+"""Checks the include arrows and the OS calls of src/, include/, host/, tools/ and gst/ against
+layers.txt.
 
 Usage: check-layers.py [ROOT]   (default: the repository this script lives in)
 Prints one line per offending include or call and exits 1 if there is any.
@@ -51,8 +52,8 @@ def folder_of(relative):
         return parts[1]
     if parts[0] == "tools":
         return "tools/" + parts[1]
-    if parts[0] == "gst":
-        return "gst"
+    if parts[0] in ("gst", "host"):
+        return parts[0]
     return None
 
 
@@ -91,7 +92,7 @@ def main():
     cycle = find_cycle(arrows)
     if cycle:
         problems.append("layers.txt: the arrows make a cycle: " + " -> ".join(cycle))
-    files = [p for top in ("src", "include", "tools", "gst") for p in sorted((root / top).rglob("*"))
+    files = [p for top in ("src", "include", "host", "tools", "gst") for p in sorted((root / top).rglob("*"))
              if p.suffix in (".h", ".hpp", ".cpp") and p.is_file()]
     for path in files:
         relative = path.relative_to(root)
@@ -111,11 +112,10 @@ def main():
                 continue
             if (path.parent / name).exists() and not name.startswith(("kestrel/",)):
                 target = folder_of((path.parent / name).resolve().relative_to(root.resolve()))
-            elif path.parts[len(root.parts)] == "tools" and (root / "tools" / name).exists():
-                target = folder_of(pathlib.Path("tools") / name)  # the tools include each other from tools/
-            elif (path.parts[len(root.parts)] == "gst" and
-                  (root / "tools" / "kestrel-sami" / name).exists()):
-                target = "tools/kestrel-sami"  # the element includes the host library by name
+            elif (root / "tools" / name).exists():
+                target = folder_of(pathlib.Path("tools") / name)  # tools/ folders by their name
+            elif (root / "host" / name).exists():
+                target = "host"  # the front ends include the host library by name
             else:
                 first = name.split("/", 1)[0]
                 target = first if first in arrows else None

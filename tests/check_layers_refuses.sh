@@ -10,7 +10,8 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 expect_refused() { # name, a shell command run inside the copy, what the check must report
   rm -rf "$work/tree" && mkdir "$work/tree"
-  cp -r "$root/src" "$root/include" "$root/tools" "$root/gst" "$root/layers.txt" "$work/tree/"
+  cp -r "$root/src" "$root/include" "$root/host" "$root/tools" "$root/gst" "$root/layers.txt" \
+    "$work/tree/"
   (cd "$work/tree" && eval "$2")
   if python3 "$check" "$work/tree" >"$work/out" 2>&1 || ! grep -q "$3" "$work/out"; then
     echo "not refused: $1"; cat "$work/out"; failures=$((failures + 1))
@@ -27,9 +28,15 @@ expect_refused "the boundary headers including src/" \
 expect_refused "the generic container including the SAMI container" \
   'echo "#include \"plugin/SAMIContainer.h\"" >> src/container/File.h' \
   'container/File.h.*container -> plugin'
-expect_refused "the tool including the plug-in's code" \
-  'echo "#include \"sami/Entities.h\"" >> tools/kestrel-sami/Host.h' \
-  'kestrel-sami/Host.h.*sami/Entities.h'
+expect_refused "the host library including the plug-in's code" \
+  'echo "#include \"sami/Entities.h\"" >> host/Host.h' \
+  'host/Host.h.*sami/Entities.h'
+expect_refused "the host library including the tool" \
+  'echo "#include \"kestrel-sami/Options.h\"" >> host/Session.h' \
+  'host/Session.h.*host -> tools/kestrel-sami'
+expect_refused "the element including the tool" \
+  'echo "#include \"kestrel-sami/Options.h\"" >> gst/Document.h' \
+  'gst/Document.h.*gst -> tools/kestrel-sami'
 expect_refused "the element including the plug-in's code" \
   'echo "#include \"container/File.h\"" >> gst/PangoMarkup.h' \
   'gst/PangoMarkup.h.*gst -> container'
