@@ -1,5 +1,6 @@
 #include "Document.h"
 
+#include "ContainerRules.h"
 #include "PluginLibrary.h"
 #include "ReaderLog.h"
 #include "TextEncoding.h"
@@ -117,13 +118,9 @@ std::optional<std::string> openablePath(const std::string& uri) {
     return std::nullopt;
   std::string result(path);
   g_free(path);
-  // The container accepts only these extensions, and paths of at most 259 UTF-16 units.
-  size_t units = 0;
-  for (const char c : result)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-      units += static_cast<unsigned char>(c) >= 0xF0 ? 2 : 1;
-  const bool named = result.ends_with(".smi") || result.ends_with(".sami");
-  if (!named || units > 259 || !KestrelTool::isWellFormedUtf8(result))
+  using KestrelTool::ContainerRules;
+  if (!ContainerRules::acceptsName(result) || !ContainerRules::acceptsPathLength(result) ||
+      !KestrelTool::isWellFormedUtf8(result))
     return std::nullopt;
   return result;
 }

@@ -1,7 +1,9 @@
+#include "ContainerRules.h"
 #include "PluginLibrary.h"
 #include "Session.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -81,9 +83,8 @@ TEST_F(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
     EXPECT_EQ(std::count(stream.begin(), stream.end(), '\n'), 3000);
 }
 
-// Samples are read a batch at a time: a reading that stops with an exception part way into a
-// batch gives every sample back (the sanitizer's leak check sees any that is not), and the
-// next reading starts from the stream's beginning again.
+// A reading that stops with an exception part way gives every sample back (the sanitizer's
+// leak check sees any that is not), and the next reading starts from the stream's beginning.
 TEST_F(ToolReading, ReadingThatThrowsGivesItsBatchBack) {
   std::string document = "<SAMI><BODY>\n";
   for (int i = 0; i < 100; ++i)
@@ -104,4 +105,33 @@ TEST_F(ToolReading, ReadingThatThrowsGivesItsBatchBack) {
   EXPECT_EQ(taken, 40);
   EXPECT_EQ(session.readAll(stream, shortfall).size(), 100U);
   EXPECT_FALSE(shortfall.unreachable || shortfall.failed);
+}
+
+// The hosts check the container's rules for a location before they hand it one, to say why
+// it would be refused: each rule must be the plug-in's own.
+TEST(ContainerRules, AreThePluginsOwn) {
+  PluginLibrary library;
+  ASSERT_TRUE(library.load(KESTREL_PLUGIN_PATH, false)) << library.error();
+  const std::string base =
+      (std::filesystem::path(testing::TempDir()) / "rules").lexically_normal().string();
+  std::filesystem::create_directories(base);
+  // Names of each extension, and names whose full path has 259 and 260 UTF-16 units (a
+  // character above U+FFFF counts two).
+  const auto padded = [&base](std::size_t units, const std::string& tail) {
+    const std::size_t used = ContainerRules::utf16Units(base + "/" + tail);
+    return base + "/" + std::string(units - used, 'x') + tail;
+  };
+  const std::string names[] = {base + "/a.smi",      base + "/a.sami",
+                               base + "/a.SMI",      base + "/a.smi.txt",
+                               base + "/a",          padded(259, "\xF0\x9F\x98\x80.smi"),
+                               padded(260, "a.smi"), padded(260, "\xF0\x9F\x98\x80.smi")};
+  for (const std::string& path : names) {
+    SCOPED_TRACE(path.substr(base.size()));
+    std::ofstream(path, std::ios::binary) << "<SAMI><BODY><SYNC Start=1><P>x</BODY></SAMI>";
+    Session session{"en", {}};
+    ASSERT_TRUE(session.create(library.getPlugin())) << session.error();
+    const bool accepted =
+        ContainerRules::acceptsName(path) && ContainerRules::acceptsPathLength(path);
+    EXPECT_EQ(session.open(fileUrl(path)) == 0, accepted);
+  }
 }

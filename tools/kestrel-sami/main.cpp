@@ -1,5 +1,6 @@
 // kestrel-sami: plays the engine's part for the SAMI plug-in. It loads the built plug-in with
 // dlopen and talks to it only through the engine interfaces, as a media player would.
+#include "ContainerRules.h"
 #include "Host.h"
 #include "IcuFunctions.h"
 #include "Options.h"
@@ -40,9 +41,6 @@ constexpr int kExitData = 65;
 constexpr int kExitNoInput = 66;
 constexpr int kExitUnavailable = 69;
 constexpr int kExitCantCreate = 73;
-
-// The container reads paths into a buffer of 260 UTF-16 units, terminator included.
-constexpr size_t kMaxPathUnits = 259;
 
 // Builds with a sanitizer check for leaks when the process ends.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -212,15 +210,6 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path, I
   return chooseFromEveryByte(choice, path, file);
 }
 
-/// The container's own extension rule: the text after the last "." of the location.
-bool containerAcceptsName(const std::string& url) {
-  const size_t dot = url.rfind('.');
-  if (dot == std::string::npos)
-    return false;
-  const std::string_view extension = std::string_view(url).substr(dot);
-  return extension == ".smi" || extension == ".sami";
-}
-
 /// Terminal columns of UTF-8 text: East Asian wide characters take two.
 size_t displayWidth(std::string_view utf8) {
   size_t width = 0;
@@ -242,16 +231,6 @@ size_t displayWidth(std::string_view utf8) {
     i += length;
   }
   return width;
-}
-
-size_t utf16Units(std::string_view utf8) {
-  size_t units = 0;
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte & 0xC0) != 0x80)
-      units += byte >= 0xF0 ? 2 : 1;
-  }
-  return units;
 }
 
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
@@ -329,7 +308,7 @@ public:
     if (!isWellFormedUtf8(absolute))
       return fail(kExitData,
                   "the container cannot open " + options_.file + ": its full path is not UTF-8.");
-    if (utf16Units(absolute) > kMaxPathUnits)
+    if (!ContainerRules::acceptsPathLength(absolute))
       return fail(kExitData, "the container cannot open " + options_.file +
                                  ": its full path is longer than 259 characters.");
     encoding_ = chooseEncoding(options_, options_.file, file_);
@@ -468,7 +447,7 @@ private:
   /// Why the container refused to open the file, from what the tool checked itself and what
   /// the container's file reader said.
   int refused(const std::string& url, const ReaderLog& reader) {
-    if (!containerAcceptsName(url))
+    if (!ContainerRules::acceptsName(url))
       return fail(kExitData, "the container refuses the name " + options_.file +
                                  ": it accepts only names ending in lower-case \".smi\" or "
                                  "\".sami\".");
