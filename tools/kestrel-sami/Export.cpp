@@ -10,6 +10,23 @@
 #include <thread>
 
 namespace KestrelTool {
+namespace {
+
+/// A sample's text as it is when it is UTF-8, else repaired into storage of its own.
+class ValidText {
+public:
+  std::string_view operator()(std::string_view text) {
+    if (isWellFormedUtf8(text))
+      return text;
+    repaired_ = repairUtf8(text);
+    return repaired_;
+  }
+
+private:
+  std::string repaired_;
+};
+
+} // namespace
 
 int Tool::exportStreams(Session& session) {
   std::vector<const StreamDescription*> streams;
@@ -25,13 +42,7 @@ int Tool::exportStreams(Session& session) {
     return exportEachStream(session, streams);
   std::vector<StreamCues> exported;
   std::vector<Rendered> rendered;
-  std::string repaired;
-  const auto validText = [&repaired](std::string_view text) {
-    if (isWellFormedUtf8(text))
-      return text;
-    repaired = repairUtf8(text);
-    return std::string_view(repaired);
-  };
+  ValidText validText;
   for (const auto* stream : streams) {
     ReadShortfall shortfall;
     StreamCues cues = describe(session, *stream);
@@ -95,13 +106,7 @@ StreamCues Tool::describe(const Session& session, const StreamDescription& strea
 }
 
 Tool::Rendered Tool::render(const Samples& samples, OutputFile* out) const {
-  std::string repaired;
-  const auto validText = [&repaired](std::string_view text) {
-    if (isWellFormedUtf8(text))
-      return text;
-    repaired = repairUtf8(text);
-    return std::string_view(repaired);
-  };
+  ValidText validText;
   Rendered output;
   if (options_.format == ExportFormat::Vtt) {
     VttWriter writer(options_.styleBlock);
