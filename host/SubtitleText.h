@@ -107,6 +107,10 @@ struct FontValues {
 };
 [[nodiscard]] FontValues fontValues(std::string_view attributes);
 
+/// Writes value in decimal, at least minDigits digits, ending just before end; returns
+/// where the digits start.
+char* digitsBefore(char* end, uint64_t value, std::size_t minDigits = 1);
+
 /// Appends "HH:MM:SS.mmm" (formatTime's text) to out.
 void appendTime(std::string& out, uint64_t ms, char separator = '.');
 
