@@ -32,10 +32,25 @@ std::optional<uint32_t> referenceLookUp(std::string_view name, const EntityTable
   return found->second;
 }
 
+constexpr char kLettersAndDigits[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// HTML's legacy names, which may go without their ";": in the standard table, those of the
+// Latin-1 characters and of the four markup characters (its capitals, AMP and the like, are
+// not in the table at all).
+bool isBareName(std::string_view name, const EntityTable& table) {
+  const auto found = table.find(BufferString(std::string(name).c_str()));
+  if (found == table.end())
+    return false;
+  const uint32_t c = found->second;
+  return (c >= 0xA0 && c <= 0xFF) || c == '"' || c == '&' || c == '<' || c == '>';
+}
+
 // Each "&" with a ";" at least three bytes on closes over the name between them; a known
 // name becomes its character and the search goes on after the ";" (one byte further when the
-// character is U+0000, which has no bytes); any other "&" stays and the search goes on
-// after it.
+// character is U+0000, which has no bytes). Failing that, a legacy name that no ASCII letter
+// or digit follows is read the same way without a ";". Any other "&" stays and the search
+// goes on after it.
 std::string referenceDecode(std::string_view in, const EntityTable& table) {
   std::string out;
   std::size_t copied = 0;
@@ -51,8 +66,20 @@ std::string referenceDecode(std::string_view in, const EntityTable& table) {
       semiKnown = true;
     }
     std::optional<uint32_t> codePoint;
+    std::size_t last = semi;
     if (semi != std::string_view::npos && semi - amp >= 3)
       codePoint = referenceLookUp(in.substr(amp + 1, semi - amp - 1), table);
+    if (!codePoint) {
+      std::size_t end = amp + 1;
+      while (end < in.size() &&
+             std::string_view(kLettersAndDigits).find(in[end]) != std::string_view::npos)
+        ++end;
+      const std::string_view bare = in.substr(amp + 1, end - amp - 1);
+      if (!bare.empty() && isBareName(bare, table)) {
+        codePoint = referenceLookUp(bare, table);
+        last = end - 1;
+      }
+    }
     if (!codePoint) {
       from = amp + 1;
       continue;
@@ -60,8 +87,8 @@ std::string referenceDecode(std::string_view in, const EntityTable& table) {
     char bytes[4];
     const int32_t count = codePointToUtf8(*codePoint, bytes);
     out.append(in.substr(copied, amp - copied)).append(bytes, static_cast<std::size_t>(count));
-    copied = semi + 1;
-    from = count > 0 ? semi + 1 : semi + 2;
+    copied = last + 1;
+    from = count > 0 ? last + 1 : last + 2;
   }
   return out.append(in.substr(copied));
 }

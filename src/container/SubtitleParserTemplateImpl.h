@@ -116,12 +116,14 @@ template <class Format> int32_t SubtitleParserTemplate<Format>::selectProgram(ui
     const std::string altLang = languageCounterpart(lang);
     for (const auto& [id, track] : tracks_) {
       const OverlayStream* stream = track.stream;
-      std::string_view streamLanguage = stream->languageCode().view();
+      const std::string_view streamLanguage = stream->languageCode().view();
       // Korean files often write "kr-KR": "kr" is Kanuri, which is not spoken in Korea, so
-      // with that region it is read as Korean. The stream's tags stay as written.
-      if (streamLanguage == "kr" && stream->regionCode().view() == "KR")
-        streamLanguage = "ko";
-      if (streamLanguage != lang && streamLanguage != altLang)
+      // with that region the stream counts as Korean too. Only too: it still matches a viewer
+      // of "kr" or "kau", as its tags read. The tags themselves stay as written.
+      const bool koreanTaggedKr = streamLanguage == "kr" && stream->regionCode().view() == "KR";
+      const bool matches = streamLanguage == lang || streamLanguage == altLang ||
+                           (koreanTaggedKr && (lang == "ko" || altLang == "ko"));
+      if (!matches)
         continue;
       // The last stream matching language and region wins; failing that, the first one
       // matching the language.

@@ -74,6 +74,46 @@ constexpr EntityEntry kEntities[] = {
 };
 // clang-format on
 
+// HTML's legacy references, the names a document may write without their ";" ("&nbsp"
+// for "&nbsp;"): the Latin-1 characters, the four markup characters, and the capitals AMP,
+// COPY, GT, LT, QUOT and REG. The table has no capitals, so those stay as written, as they
+// do with a ";". Sorted, for the search.
+// clang-format off
+constexpr std::string_view kBareNames[] = {
+    "AElig", "AMP", "Aacute", "Acirc", "Agrave", "Aring", "Atilde", "Auml", "COPY", "Ccedil", "ETH",
+    "Eacute", "Ecirc", "Egrave", "Euml", "GT", "Iacute", "Icirc", "Igrave", "Iuml", "LT", "Ntilde",
+    "Oacute", "Ocirc", "Ograve", "Oslash", "Otilde", "Ouml", "QUOT", "REG", "THORN", "Uacute",
+    "Ucirc", "Ugrave", "Uuml", "Yacute", "aacute", "acirc", "acute", "aelig", "agrave", "amp",
+    "aring", "atilde", "auml", "brvbar", "ccedil", "cedil", "cent", "copy", "curren", "deg",
+    "divide", "eacute", "ecirc", "egrave", "eth", "euml", "frac12", "frac14", "frac34", "gt",
+    "iacute", "icirc", "iexcl", "igrave", "iquest", "iuml", "laquo", "lt", "macr", "micro",
+    "middot", "nbsp", "not", "ntilde", "oacute", "ocirc", "ograve", "ordf", "ordm", "oslash",
+    "otilde", "ouml", "para", "plusmn", "pound", "quot", "raquo", "reg", "sect", "shy", "sup1",
+    "sup2", "sup3", "szlig", "thorn", "times", "uacute", "ucirc", "ugrave", "uml", "uuml", "yacute",
+    "yen", "yuml",
+};
+// clang-format on
+static_assert(std::is_sorted(std::begin(kBareNames), std::end(kBareNames)));
+constexpr std::size_t kLongestBareName = 6;
+
+constexpr bool isAsciiLetterOrDigit(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The length of the bare name at name (the bytes after "&", up to end), or 0 when the
+// letters and digits there are not one of kBareNames. What follows them can then not
+// continue a name, so "&nbspx" is no reference.
+std::size_t bareNameLength(const char* name, const char* end) {
+  std::size_t length = 0;
+  while (name + length < end && isAsciiLetterOrDigit(name[length]))
+    if (++length > kLongestBareName)
+      return 0;
+  if (length < 2)
+    return 0;
+  const std::string_view found(name, length);
+  return std::binary_search(std::begin(kBareNames), std::end(kBareNames), found) ? length : 0;
+}
+
 // Decodes one numeric reference ("#" and the bytes up to ";"): the number as sscanf's "%x"
 // (after "#x" or "#X") or "%u" (after "#") reads it from those bytes.
 std::optional<uint32_t> decodeNumber(const char* name, std::size_t length) {
@@ -83,10 +123,12 @@ std::optional<uint32_t> decodeNumber(const char* name, std::size_t length) {
 }
 
 // Rewrites the length bytes at data in place and returns the decoded length; findName
-// gives the code point of a name (the bytes between "&" and ";", no "#" first) or nothing.
-// A reference is at least four bytes ("&", two name bytes, ";") and its character at most
-// four, so the write cursor never overtakes the read cursor. Bytes past the decoded length
-// are left as they were.
+// gives the code point of a name (the bytes between "&" and ";", or of a bare name; no "#"
+// first) or nothing. A reference is at least four bytes ("&", two name bytes, ";") and its
+// character at most four. A bare name is at least three bytes ("&lt"): its character is
+// written only if it is no longer (always so for the standard names, which are Latin-1), so
+// the write cursor never overtakes the read cursor. Bytes past the decoded length are left
+// as they were.
 template <class FindName>
 std::size_t decodeReferences(char* data, std::size_t length, const FindName& findName) {
   // Offsets below are into the original text; the decoded text so far ends at out.
@@ -106,36 +148,44 @@ std::size_t decodeReferences(char* data, std::size_t length, const FindName& fin
   };
 
   // The length of the rewritten text shrinks as references are replaced, but by as much
-  // as the "&" moves forward, so "three bytes follow" reads the same on original offsets.
-  for (std::size_t pos = findFrom(0, '&'); pos + 3 < length; pos = findFrom(pos, '&')) {
+  // as the "&" moves forward, so "two bytes follow" reads the same on original offsets.
+  // A reference closed by a ";" needs three; "&lt" at the end is the shortest bare one.
+  for (std::size_t pos = findFrom(0, '&'); pos + 2 < length; pos = findFrom(pos, '&')) {
     if (!semiMissing && (!semiSearched || semi < pos)) {
       semi = findFrom(pos, ';');
       semiSearched = true;
       semiMissing = semi == length;
     }
-    if (semiMissing || semi - pos < 3) {
-      ++pos;
-      continue;
-    }
     const char* name = data + pos + 1;
-    const std::size_t nameLength = semi - pos - 1;
-    const std::optional<uint32_t> codePoint =
-        name[0] == '#' ? decodeNumber(name, nameLength) : findName(name, nameLength);
+    std::optional<uint32_t> codePoint;
+    std::size_t last = semi; // the reference's last byte
+    if (!semiMissing && semi - pos >= 3) {
+      const std::size_t nameLength = semi - pos - 1;
+      codePoint = name[0] == '#' ? decodeNumber(name, nameLength) : findName(name, nameLength);
+    }
+    // A bare name only where the ";" closes no reference: in "&nbsp &amp;" the first "&"
+    // takes the ";", fails, and is then read as "&nbsp".
     if (!codePoint) {
-      ++pos;
-      continue;
+      if (const std::size_t bare = bareNameLength(name, data + length); bare != 0) {
+        codePoint = findName(name, bare);
+        last = pos + bare;
+      }
     }
     char bytes[4];
-    const int32_t count = codePointToUtf8(*codePoint, bytes);
+    const int32_t count = codePoint ? codePointToUtf8(*codePoint, bytes) : 0;
+    if (!codePoint || static_cast<std::size_t>(count) > last + 1 - pos) {
+      ++pos;
+      continue;
+    }
     std::memmove(data + out, data + copied, pos - copied);
     out += pos - copied;
     std::memcpy(data + out, bytes, static_cast<std::size_t>(count));
     out += static_cast<std::size_t>(count);
-    copied = semi + 1;
+    copied = last + 1;
     // The search goes on one byte after where the character was written. When the
     // character has bytes, those are never an "&" and the search lands on the byte after
-    // the ";"; when it has none (code point 0), that byte is skipped.
-    pos = count > 0 ? semi + 1 : semi + 2;
+    // the reference; when it has none (code point 0), that byte is skipped.
+    pos = count > 0 ? last + 1 : last + 2;
   }
   if (copied == 0)
     return length;

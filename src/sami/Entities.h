@@ -18,7 +18,8 @@ using EntityTable = std::map<BufferString, uint32_t>;
 [[nodiscard]] EntityTable buildEntityTable();
 
 /// Replaces each recognised named or numeric reference in text with the UTF-8 bytes of its
-/// character; anything else stays as written. Linear in the length of text.
+/// character; anything else stays as written. One of HTML's legacy names may go without its
+/// ";" when no ASCII letter or digit follows it ("&nbsp<"). Linear in the length of text.
 void decodeEntities(BufferString& text, const EntityTable& table);
 
 /// A table prepared for decoding many texts: its names hashed and the length of the longest

@@ -70,6 +70,11 @@ TEST(SubtitleContainer, ChoosesTheStreamByPreferredLanguage) {
       {"ko", {{"en", "US"}, {"kr", ""}}, 0}, // "kr" alone, or elsewhere, is Kanuri
       {"ko", {{"en", "US"}, {"kr", "NG"}}, 0},
       {"kr", {{"en", "US"}, {"kr", "NG"}}, 1},
+      {"ko", {{"en", "US"}, {"kr", "KR"}}, 1},
+      {"kr-KR", {{"en", "US"}, {"kr", "KR"}}, 1}, // and it stays what its tags say
+      {"kr", {{"en", "US"}, {"kr", "KR"}}, 1},
+      {"kau", {{"en", "US"}, {"kr", "KR"}}, 1},
+      {"kr-KR", {{"en", "US"}, {"ko", "KR"}}, 0}, // a viewer's "kr" stays Kanuri
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);

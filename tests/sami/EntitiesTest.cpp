@@ -122,6 +122,14 @@ TEST(EntityDecoding, ReplacesKnownReferences) {
       {"&#65abc;", "A"},
       {"a&#0;b", "ab"},
       {"caf&eacute; cr&egrave;me", "caf\xC3\xA9 cr\xC3\xA8me"},
+      // HTML's legacy names without their ";", where no letter or digit follows
+      {"a&nbsp<i>b", "a\xC2\xA0<i>b"},
+      {"&nbsp a", "\xC2\xA0 a"},
+      {"a&nbsp", "a\xC2\xA0"},
+      {"&amp", "&"},
+      {"&amp,", "&,"},
+      {"a&gt", "a>"},                // the shortest, two bytes from the end
+      {"&nbsp &amp;", "\xC2\xA0 &"}, // the first "&" takes the ";" and fails, then is bare
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -130,8 +138,9 @@ TEST(EntityDecoding, ReplacesKnownReferences) {
 }
 
 TEST(EntityDecoding, LeavesUnrecognisedTextAlone) {
-  for (const char* same : {"&#;", "&#x;", "&bogus;", "AT&T", "&EACUTE;", "&NBSP;", "&Amp;", "&a;",
-                           "x &ab", "&amp", "&#xg;", "&# ;", "&#+;", "& amp;", "&&&"}) {
+  for (const char* same :
+       {"&#;", "&#x;", "&bogus;", "AT&T", "&EACUTE;", "&NBSP;", "&Amp;", "&a;", "x &ab", "&#xg;",
+        "&# ;", "&#+;", "& amp;", "&&&", "&nbspx", "&euro ", "&AMP,", "&nbsp2"}) {
     SCOPED_TRACE(same);
     EXPECT_EQ(decoded(same), same);
   }
