@@ -1,6 +1,7 @@
 #include "Document.h"
 
 #include "ContainerRules.h"
+#include "Diagnosis.h"
 #include "PluginLibrary.h"
 #include "ReaderLog.h"
 #include "TextEncoding.h"
@@ -163,35 +164,6 @@ private:
   gchar* path_ = nullptr;
 };
 
-/// Why the container refused the document, from what was checked here and what the
-/// container's file reader said, as the tool says it.
-std::string refusal(const std::string& label, size_t size, const Encoding& encoding,
-                    const KestrelTool::ReaderLog& reader) {
-  if (size == 0)
-    return label + " is empty.";
-  // Text taken as it is must hold one character and one more byte.
-  if (encoding.wellFormedUtf8 && size < 2)
-    return label + " holds too little text for the container: it needs at least one character "
-                   "and one more byte.";
-  if (reader.last()) {
-    std::string sentence =
-        KestrelTool::readerFailureSentence(*reader.last(), label, encoding.description);
-    // The tool names its option; here the same choice is a property.
-    static constexpr std::string_view kOption = "--code-page NAME";
-    if (const size_t at = sentence.find(kOption); at != std::string::npos)
-      sentence.replace(at, kOption.size(), "the subtitle-encoding property");
-    if (!sentence.empty())
-      return sentence;
-  }
-  if (reader.watching() && !reader.last())
-    // The text was read; only the scan's bound or memory can refuse it now.
-    return "the container refused " + label +
-           ": its subtitles would take more than sixteen times its size (style markup repeated "
-           "by deeply nested elements), or more memory than there is.";
-  return "the container refused " + label +
-         " (the logging library that would say why is not loaded).";
-}
-
 /// How many bytes the UTF-8 sequence that lead begins has; 0 for a byte no sequence begins
 /// with. Which of them are well-formed is the checker's business.
 size_t sequenceLength(unsigned char lead) {
@@ -294,7 +266,10 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
     const KestrelTool::ReaderLog reader(library->logWatch());
     result = session->open(KestrelTool::fileUrl(path ? *path : copy.path()));
     if (result != Kestrel::kResultOk)
-      refused = refusal(label, request.text->size(), encoding, reader);
+      refused =
+          KestrelTool::refusalSentence({label, request.text->size(), encoding.wellFormedUtf8,
+                                        encoding.description, "the subtitle-encoding property"},
+                                       reader);
   }
   if (result != Kestrel::kResultOk)
     return fail(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, refused);

@@ -40,10 +40,4 @@ private:
   std::optional<ReaderMessage> last_;
 };
 
-/// Why the reader refused a file, as one sentence about file; empty for a message the tool
-/// does not know. encoding describes how the text was to be decoded.
-[[nodiscard]] std::string readerFailureSentence(const ReaderMessage& message,
-                                                const std::string& file,
-                                                const std::string& encoding);
-
 } // namespace KestrelTool

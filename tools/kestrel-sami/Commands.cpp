@@ -1,4 +1,5 @@
 #include "ContainerRules.h"
+#include "Diagnosis.h"
 #include "IcuFunctions.h"
 #include "Tool.h"
 #include "kestrel/Result.h"
@@ -12,6 +13,9 @@
 
 namespace KestrelTool {
 namespace {
+
+// What names another code page, as refusals tell the user.
+constexpr std::string_view kCodePageOption = "--code-page NAME";
 
 /// Terminal columns of UTF-8 text: East Asian wide characters take two.
 size_t displayWidth(std::string_view utf8) {
@@ -105,9 +109,10 @@ int Tool::probe(Session& session, const std::string& url, const LogWatch& observ
   std::vector<Kestrel::StreamFormat> formats;
   ReaderLog reader(observe);
   const uint8_t result = session.probe(url, formats);
-  const std::string readerSays =
-      reader.last() ? readerFailureSentence(*reader.last(), options_.file, encoding_.description)
-                    : std::string();
+  const std::string readerSays = reader.last()
+                                     ? readerFailureSentence(*reader.last(), options_.file,
+                                                             encoding_.description, kCodePageOption)
+                                     : std::string();
   if (!formats.empty()) {
     const auto& f = formats.front();
     const std::string code(f.code.bytes, strnlen(f.code.bytes, sizeof f.code.bytes));
@@ -164,26 +169,9 @@ int Tool::refused(const std::string& url, const ReaderLog& reader) {
     return fail(kExitData, "the container refuses the name " + options_.file +
                                ": it accepts only names ending in lower-case \".smi\" or "
                                "\".sami\".");
-  if (file_.size() == 0)
-    return fail(kExitData, options_.file + " is empty.");
-  // Text taken as it is must hold one character and one more byte.
-  if (encoding_.wellFormedUtf8 && file_.size() < 2)
-    return fail(kExitData, options_.file + " holds too little text for the container: it "
-                                           "needs at least one character and one more byte.");
-  if (reader.last()) {
-    const std::string sentence =
-        readerFailureSentence(*reader.last(), options_.file, encoding_.description);
-    if (!sentence.empty())
-      return fail(kExitData, sentence);
-  }
-  if (reader.watching() && !reader.last())
-    // The text was read; only the scan's bound or memory can refuse it now.
-    return fail(kExitData, "the container refused " + options_.file +
-                               ": its subtitles would take more than sixteen times its "
-                               "size (style markup repeated by deeply nested elements), "
-                               "or more memory than there is.");
-  return fail(kExitData, "the container refused " + options_.file +
-                             " (the logging library that would say why is not loaded).");
+  return fail(kExitData, refusalSentence({options_.file, file_.size(), encoding_.wellFormedUtf8,
+                                          encoding_.description, kCodePageOption},
+                                         reader));
 }
 
 /// The streams the user asked for: one by --stream or --lang, otherwise all of them.
