@@ -41,5 +41,5 @@ foreach(case ${cases})
     set(language "LANG=C;LC_MESSAGES=ko_KR.UTF-8")
   endif()
   set_tests_properties(GstElement.${case} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
-                       ENVIRONMENT "${env};${language}")
+                       ENVIRONMENT "${env};${language}" LABELS "gst;slow")
 endforeach()

@@ -26,5 +26,6 @@ foreach(way ${ways})
                    -DGST_ELEMENT=${KESTREL_CHECK_INSTALLED_GST}
                    -DEXPECTED=${PROJECT_SOURCE_DIR}/tests/tool/expected/InfoStyled.out
                    -P ${CMAKE_CURRENT_LIST_DIR}/InstalledTree.cmake)
-  set_tests_properties(Install.${way} PROPERTIES ENVIRONMENT "LANG=C;LC_ALL=;LC_MESSAGES=")
+  set_tests_properties(Install.${way} PROPERTIES ENVIRONMENT "LANG=C;LC_ALL=;LC_MESSAGES="
+                       LABELS "install;slow")
 endforeach()

@@ -19,5 +19,5 @@ foreach(example ${KESTREL_EXAMPLES})
            COMMAND ${KESTREL_VALGRIND_COMMAND} $<TARGET_FILE:kestrel-sami> export ${example}
                    --format json -o ${CMAKE_BINARY_DIR}/valgrind-${name}.json)
   set_tests_properties(Valgrind.play.${name} Valgrind.export.${name} PROPERTIES
-    ENVIRONMENT "LANG=C;LC_ALL=;KESTREL_LOG=" TIMEOUT 300 LABELS valgrind)
+    ENVIRONMENT "LANG=C;LC_ALL=;KESTREL_LOG=" TIMEOUT 300 LABELS "valgrind;slow")
 endforeach()
