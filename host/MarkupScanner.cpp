@@ -1,4 +1,5 @@
 #include "SubtitleText.h"
+#include "TagMemory.h"
 
 #include <algorithm>
 #include <array>
@@ -161,7 +162,7 @@ size_t readTag(std::string_view s, size_t close, MarkupPiece& token) {
 
 /// Recognises the markup item at the start of s ("<...>"); sets token and returns its length,
 /// or 0 when it is not markup the engine styles with.
-size_t matchTag(std::string_view s, MarkupPiece& token) {
+size_t matchTag(std::string_view s, MarkupPiece& token, TagMemory* memory) {
   if (s.starts_with("<**>")) {
     token.kind = Kind::LineBreak;
     return 4;
@@ -175,7 +176,15 @@ size_t matchTag(std::string_view s, MarkupPiece& token) {
   const auto close = static_cast<size_t>(static_cast<const char*>(end) - s.data());
   if (std::memchr(s.data() + 1, '<', close - 1) != nullptr)
     return 0;
-  return readTag(s, close, token);
+  if (memory == nullptr)
+    return readTag(s, close, token);
+  const std::string_view text = s.substr(0, close + 1);
+  size_t length = 0;
+  if (memory->recall(s, text, token, length))
+    return length;
+  length = readTag(s, close, token);
+  memory->remember(s, text, token, length);
+  return length;
 }
 
 } // namespace
@@ -217,7 +226,7 @@ bool MarkupScanner::next(MarkupPiece& piece) {
     return true;
   }
   if (m[at_] == '<') {
-    if (const size_t length = matchTag(m.substr(at_), piece)) {
+    if (const size_t length = matchTag(m.substr(at_), piece, memory_)) {
       takeTag(piece, length);
       return true;
     }
@@ -240,7 +249,7 @@ bool MarkupScanner::next(MarkupPiece& piece) {
     tag_.color.clear();
     tag_.face = {};
     tag_.size = {};
-    if (const size_t length = matchTag(m.substr(at_), tag_)) {
+    if (const size_t length = matchTag(m.substr(at_), tag_, memory_)) {
       tagAt_ = at_;
       tagLength_ = length;
       break;

@@ -1,5 +1,6 @@
 #include "SubtitleText.h"
 
+#include "TagMemory.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
@@ -110,7 +111,7 @@ public:
     pendingLead_ = false;
     stack_.clear();
     usedClasses_.clear();
-    MarkupScanner scanner(markup, /*joinWords=*/true);
+    MarkupScanner scanner(markup, /*joinWords=*/true, &tags_);
     while (scanner.next(piece_)) {
       switch (piece_.kind) {
       case Kind::Text:
@@ -326,6 +327,7 @@ private:
   }
 
   const Dialect& dialect_;
+  TagMemory tags_;
   std::string* out_ = nullptr;
   std::vector<Open> stack_;
   std::vector<std::string> usedClasses_;

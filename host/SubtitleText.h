@@ -38,6 +38,8 @@ struct MarkupPiece {
   std::string_view size;
 };
 
+class TagMemory;
+
 /// The pieces of tokenizeMarkup one at a time, in the same order and with the same values.
 /// With joinWords, words that one space (U+0020) separates come as one text piece, space
 /// included, where tokenizeMarkup has a text, a space and a text: a renderer that writes a
@@ -45,14 +47,17 @@ struct MarkupPiece {
 /// outlive the scanner and the pieces it fills.
 class MarkupScanner {
 public:
-  explicit MarkupScanner(std::string_view markup, bool joinWords = false)
-      : markup_(markup), joinWords_(joinWords) {}
+  /// With memory, tags it has seen are not read again.
+  explicit MarkupScanner(std::string_view markup, bool joinWords = false,
+                         TagMemory* memory = nullptr)
+      : markup_(markup), joinWords_(joinWords), memory_(memory) {}
   /// Fills piece with the next piece; false after the last.
   bool next(MarkupPiece& piece);
 
 private:
   std::string_view markup_;
   bool joinWords_;
+  TagMemory* memory_;
   size_t at_ = 0;
   // A tag found where a text ended, handed out by the next call.
   MarkupPiece tag_;
