@@ -2,6 +2,7 @@
 
 #include "ContainerRules.h"
 #include "Diagnosis.h"
+#include "Encoding.h"
 #include "PluginLibrary.h"
 #include "ReaderLog.h"
 #include "TextEncoding.h"
@@ -73,19 +74,12 @@ const KestrelTool::PluginLibrary* loadPlugin(const std::string& path, std::strin
   return &loaded.emplace(path, std::move(library)).first->second;
 }
 
-/// How a document without a Unicode signature is read, and how to say so in a message.
-struct Encoding {
-  KestrelTool::CodePageSettings settings;
-  std::string description;
-  bool wellFormedUtf8 = false;
-};
-
 /// As GStreamer's own subtitle parser decides: a signature, else UTF-8 when the text is
 /// well-formed UTF-8, else the encoding a player named (the property, else
 /// GST_SUBTITLE_ENCODING), else what ICU detects. A player's encoding setting is a fallback
 /// for legacy files: it must not garble the UTF-8 files it was never meant for.
-Encoding chooseEncoding(const std::string& property, const OpenRequest& request) {
-  Encoding choice;
+KestrelTool::EncodingChoice chooseEncoding(const std::string& property,
+                                           const OpenRequest& request) {
   std::string named = property;
   std::string source = "the subtitle-encoding property";
   if (const char* fallback = g_getenv("GST_SUBTITLE_ENCODING");
@@ -93,21 +87,13 @@ Encoding chooseEncoding(const std::string& property, const OpenRequest& request)
     named = fallback;
     source = "GST_SUBTITLE_ENCODING";
   }
-  if (const auto signature = KestrelTool::unicodeSignature(request.text->head())) {
-    choice.description = *signature + " (signature)";
-  } else if (request.text->wellFormedUtf8()) {
-    choice.description = "UTF-8";
-    choice.wellFormedUtf8 = true;
-  } else if (!named.empty()) {
-    choice.settings.name = named;
-    choice.description = named + " (" + source + ")";
-  } else if (const auto detected = KestrelTool::detectCodePage(request.bytes())) {
-    choice.settings.name = detected->converter;
-    choice.description = detected->converter + " (detected " + detected->detected + ")";
-  } else {
-    choice.description = "UTF-8 (assumed; no code page detected)";
-  }
-  return choice;
+  if (auto signature = KestrelTool::bySignature(request.text->head()))
+    return std::move(*signature);
+  if (request.text->wellFormedUtf8())
+    return KestrelTool::asUtf8();
+  if (!named.empty())
+    return KestrelTool::byName(named, source);
+  return KestrelTool::detected(request.bytes());
 }
 
 /// "/path/x.smi" for a file URI the container can open by name; nothing for any other URI.
@@ -245,7 +231,7 @@ std::unique_ptr<KestrelTool::Session> openDocument(const OpenRequest& request,
   if (library == nullptr)
     return fail(GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, error);
 
-  const Encoding encoding = chooseEncoding(request.encoding, request);
+  const KestrelTool::EncodingChoice encoding = chooseEncoding(request.encoding, request);
   GST_INFO("reading %s as %s, plug-in %s, viewer's language \"%s\"", label.c_str(),
            encoding.description.c_str(), pluginPath.c_str(), request.language.c_str());
   auto session = std::make_unique<KestrelTool::Session>(request.language, encoding.settings);

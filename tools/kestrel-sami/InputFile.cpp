@@ -46,39 +46,32 @@ bool InputFile::inspect(const std::string& path, std::string& error) {
 EncodingChoice chooseFromEveryByte(EncodingChoice choice, const std::string& path,
                                    InputFile& file) {
   const std::string_view bytes = file.whole();
-  if (isWellFormedUtf8(bytes)) {
-    choice.description = "UTF-8";
-    choice.wellFormedUtf8 = true;
-    return choice;
-  }
-  if (const auto detected = detectCodePage(bytes)) {
-    choice.settings.name = detected->converter;
-    choice.description = detected->converter + " (detected " + detected->detected + ")";
+  const bool overrideEmbedded = choice.settings.overrideEmbedded;
+  choice = isWellFormedUtf8(bytes) ? asUtf8() : detected(bytes);
+  choice.settings.overrideEmbedded = overrideEmbedded;
+  if (choice.settings.name)
     std::cerr << "kestrel-sami: " << path << " has no Unicode signature and is not UTF-8; "
-              << "reading it as " << detected->converter << " (detected " << detected->detected
-              << "); name another code page with --code-page.\n";
-    return choice;
-  }
-  choice.description = "UTF-8 (assumed; no code page detected)";
+              << "reading it as " << choice.description
+              << "; name another code page with --code-page.\n";
   return choice;
 }
 
 EncodingChoice chooseEncoding(const Options& options, const std::string& path, InputFile& file) {
   EncodingChoice choice;
-  choice.settings.overrideEmbedded = options.ignoreSignature;
-  const auto signature = options.ignoreSignature ? std::nullopt : unicodeSignature(file.head());
-  if (signature) {
-    choice.description = *signature + " (signature)";
-    // A signature decides before "Name" is asked for; answer it anyway if the user gave one.
-    choice.settings.name = options.codePage;
-    return choice;
+  if (!options.ignoreSignature) {
+    if (auto signature = bySignature(file.head())) {
+      choice = std::move(*signature);
+      // A signature decides before "Name" is asked for; answer it anyway if the user gave one.
+      choice.settings.name = options.codePage;
+      return choice;
+    }
   }
   if (options.codePage) {
-    choice.settings.name = options.codePage;
-    choice.description = options.codePage->empty() ? "UTF-8 (--code-page \"\")"
-                                                   : *options.codePage + " (--code-page)";
+    choice = byName(*options.codePage, "--code-page");
+    choice.settings.overrideEmbedded = options.ignoreSignature;
     return choice;
   }
+  choice.settings.overrideEmbedded = options.ignoreSignature;
   // Only here does the tool need every byte. A file whose start is UTF-8 is handed on as
   // UTF-8 while the rest is checked beside the open; any other is decided on every byte now.
   constexpr size_t kStart = size_t{64} << 10;
@@ -87,10 +80,9 @@ EncodingChoice chooseEncoding(const Options& options, const std::string& path, I
     const size_t good = wellFormedUtf8Prefix(start);
     // A character cut by the end of the start is no fault.
     if (start.size() - good < 4 && start.size() == kStart) {
-      choice.description = "UTF-8";
-      choice.wellFormedUtf8 = true;
-      choice.provisional = true;
-      return choice;
+      EncodingChoice utf8 = asUtf8(/*provisional=*/true);
+      utf8.settings.overrideEmbedded = options.ignoreSignature;
+      return utf8;
     }
   }
   return chooseFromEveryByte(choice, path, file);

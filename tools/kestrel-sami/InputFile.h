@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Encoding.h"
 #include "Host.h"
 #include "Options.h"
 #include "TextEncoding.h"
@@ -55,14 +56,6 @@ private:
   std::string head_;
   std::unique_ptr<char[]> whole_;
   uint64_t wholeLength_ = 0;
-};
-
-/// How the tool answers the "CodePage" settings for one file, and how to describe it.
-struct EncodingChoice {
-  CodePageSettings settings;
-  std::string description;     // e.g. "UTF-16LE (signature)"
-  bool wellFormedUtf8 = false; // read as UTF-8, and it is: decoding cannot fail
-  bool provisional = false;    // UTF-8 as far as the start shows; the rest is still to check
 };
 
 /// The choice for a file without signature or named code page, from all of its bytes: the
