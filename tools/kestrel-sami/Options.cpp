@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace KestrelTool {
@@ -55,24 +56,78 @@ const char* commandName(Command command) {
   return "";
 }
 
-uint32_t optionBit(std::string_view name) {
-  if (name == "--lang")
-    return kLang;
-  if (name == "--stream")
-    return kStream;
-  if (name == "--from")
-    return kFrom;
-  if (name == "--rate")
-    return kRate;
-  if (name == "--realtime")
-    return kRealtime;
-  if (name == "--format")
-    return kFormat;
-  if (name == "-o" || name == "--output")
-    return kOutput;
-  if (name == "--no-style-block")
-    return kNoStyleBlock;
-  return 0;
+enum class Id {
+  Help,
+  Version,
+  Verbose,
+  IgnoreSignature,
+  NoStyleBlock,
+  Realtime,
+  Plugin,
+  CodePage,
+  Lang,
+  Stream,
+  From,
+  Rate,
+  Format,
+  Output
+};
+
+/// One option: its names, whether it takes a value, the commands it applies to (0: all) and
+/// its lines in the usage text, in the order the usage text lists them.
+struct OptionSpec {
+  Id id;
+  std::string_view shortName; // "-o", or empty
+  std::string_view longName;
+  bool takesValue;
+  uint32_t bit;
+  std::string_view usage; // empty: not listed
+};
+
+constexpr OptionSpec kOptions[] = {
+    {Id::Lang, "", "--lang", true, kLang,
+     "  --lang TAG          the viewer's language (default: from LC_ALL, LC_MESSAGES or LANG);\n"
+     "                      with play and export, only the stream chosen for it\n"},
+    {Id::Stream, "", "--stream", true, kStream,
+     "  --stream ID         play or export only this stream (identifiers as info lists them)\n"},
+    {Id::From, "", "--from", true, kFrom,
+     "  --from MS           play: start the clock at MS milliseconds (default 0, or the end\n"
+     "                      when playing backwards)\n"},
+    {Id::Rate, "", "--rate", true, kRate,
+     "  --rate R            play: speed factor, e.g. 1, 0.5 or 2; negative plays backwards\n"},
+    {Id::Realtime, "", "--realtime", false, kRealtime,
+     "  --realtime          play: pace the clock by the wall clock\n"},
+    {Id::Format, "", "--format", true, kFormat,
+     "  --format F          export: srt, vtt, ass (Advanced SubStation) or json\n"},
+    {Id::Output, "-o", "--output", true, kOutput,
+     "  -o, --output OUT    export: write to OUT instead of standard output; with several\n"
+     "                      streams, one file per stream named OUT with the language added,\n"
+     "                      except that a device or pipe (/dev/null, /dev/stdout) takes all\n"
+     "                      the streams, one after the other\n"},
+    {Id::NoStyleBlock, "", "--no-style-block", false, kNoStyleBlock,
+     "  --no-style-block    export vtt: no STYLE block for colours outside WebVTT's own\n"
+     "                      classes (white, lime, cyan, red, yellow, magenta, blue, black);\n"
+     "                      some players drop every cue of a file that has one\n"},
+    {Id::CodePage, "", "--code-page", true, 0,
+     "  --code-page NAME    the code page of a file without a Unicode signature (e.g.\n"
+     "                      windows-949, windows-1252); \"\" takes the bytes as UTF-8. Without\n"
+     "                      it, a file that is not UTF-8 has its code page detected.\n"},
+    {Id::IgnoreSignature, "", "--ignore-signature", false, 0,
+     "  --ignore-signature  ignore a Unicode signature at the start of the file\n"},
+    {Id::Verbose, "-v", "--verbose", false, 0,
+     "  -v, --verbose       show the plug-in's log messages on standard error\n"},
+    {Id::Plugin, "", "--plugin", true, 0,
+     "  --plugin PATH       load this build of the plug-in instead of the installed one\n"},
+    {Id::Version, "", "--version", false, 0,
+     "  --version           the versions of the tool, of the plug-in it finds and of ICU\n"},
+    {Id::Help, "-h", "--help", false, 0, ""},
+};
+
+const OptionSpec* findOption(std::string_view name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.longName || (!spec.shortName.empty() && name == spec.shortName))
+      return &spec;
+  return nullptr;
 }
 
 std::optional<Command> commandFromName(std::string_view name) {
@@ -183,93 +238,93 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       out = argv[++i];
       return true;
     };
-    auto flagOnly = [&]() { return !inlineValue.has_value(); };
-    std::string_view v;
-    uint32_t bit = 0;
-    if (name == "-h" || name == "--help") {
+    const OptionSpec* spec = findOption(name);
+    if (spec == nullptr)
+      return fail("unknown option \"" + std::string(arg) + "\"; try \"kestrel-sami help\".");
+    if (spec->id == Id::Help) {
       o.command = Command::Help;
       return parsed;
     }
-    if (name == "--version") {
+    if (spec->id == Id::Version) {
       o.command = Command::Version;
       return parsed;
     }
-    if (name == "-v" || name == "--verbose") {
-      if (!flagOnly())
-        return fail("option " + std::string(name) + " takes no value.");
+    std::string_view v;
+    if (!spec->takesValue && inlineValue)
+      return fail("option " + std::string(name) + " takes no value.");
+    if (spec->takesValue && !value(v))
+      return fail("option " + std::string(name) + " needs a value.");
+    switch (spec->id) {
+    case Id::Verbose:
       o.verbose = true;
-    } else if (name == "--ignore-signature") {
-      if (!flagOnly())
-        return fail("option --ignore-signature takes no value.");
+      break;
+    case Id::IgnoreSignature:
       o.ignoreSignature = true;
-    } else if (name == "--no-style-block") {
-      if (!flagOnly())
-        return fail("option --no-style-block takes no value.");
+      break;
+    case Id::NoStyleBlock:
       o.styleBlock = false;
-      bit = kNoStyleBlock;
-    } else if (name == "--realtime") {
-      if (!flagOnly())
-        return fail("option --realtime takes no value.");
+      break;
+    case Id::Realtime:
       o.realtime = true;
-      bit = kRealtime;
-    } else if (name == "--plugin" || name == "--code-page" || name == "--lang" ||
-               name == "--stream" || name == "--from" || name == "--rate" || name == "--format" ||
-               name == "-o" || name == "--output") {
-      if (!value(v))
-        return fail("option " + std::string(name) + " needs a value.");
-      if (name == "--plugin") {
-        o.pluginPath = std::string(v);
-      } else if (name == "--code-page") {
-        o.codePage = std::string(v);
-      } else if (name == "--lang") {
-        o.language = std::string(v);
-        bit = kLang;
-      } else if (name == "--stream") {
-        o.streamId = parseUnsigned<uint64_t>(v);
-        if (!o.streamId)
-          return fail("--stream needs a stream identifier as \"info\" lists it, not \"" +
-                      std::string(v) + "\".");
-        bit = kStream;
-      } else if (name == "--from") {
-        const auto from = parseUnsigned<uint32_t>(v);
-        if (!from)
-          return fail("--from needs a time in milliseconds (0 to 4294967295), not \"" +
-                      std::string(v) + "\".");
-        o.fromMs = *from;
-        o.fromGiven = true;
-        bit = kFrom;
-      } else if (name == "--rate") {
-        const auto rate = parseRate(v);
-        if (!rate)
-          return fail("--rate needs a speed factor such as 1, 0.5 or -2 (at most 1000 and "
-                      "three decimals), not \"" +
-                      std::string(v) + "\".");
-        if (*rate == 0)
-          return fail("--rate must not be 0: a stopped stream hands out no subtitles.");
-        o.rate = *rate;
-        bit = kRate;
-      } else if (name == "--format") {
-        if (v == "srt")
-          o.format = ExportFormat::Srt;
-        else if (v == "vtt")
-          o.format = ExportFormat::Vtt;
-        else if (v == "ass")
-          o.format = ExportFormat::Ass;
-        else if (v == "json")
-          o.format = ExportFormat::Json;
-        else
-          return fail("--format must be srt, vtt, ass or json, not \"" + std::string(v) + "\".");
-        o.formatGiven = true;
-        bit = kFormat;
-      } else {
-        if (v.empty())
-          return fail("option " + std::string(name) + " needs a file name.");
-        o.output = std::string(v);
-        bit = kOutput;
-      }
-    } else {
-      return fail("unknown option \"" + std::string(arg) + "\"; try \"kestrel-sami help\".");
+      break;
+    case Id::Plugin:
+      o.pluginPath = std::string(v);
+      break;
+    case Id::CodePage:
+      o.codePage = std::string(v);
+      break;
+    case Id::Lang:
+      o.language = std::string(v);
+      break;
+    case Id::Stream:
+      o.streamId = parseUnsigned<uint64_t>(v);
+      if (!o.streamId)
+        return fail("--stream needs a stream identifier as \"info\" lists it, not \"" +
+                    std::string(v) + "\".");
+      break;
+    case Id::From: {
+      const auto from = parseUnsigned<uint32_t>(v);
+      if (!from)
+        return fail("--from needs a time in milliseconds (0 to 4294967295), not \"" +
+                    std::string(v) + "\".");
+      o.fromMs = *from;
+      o.fromGiven = true;
+      break;
     }
+    case Id::Rate: {
+      const auto rate = parseRate(v);
+      if (!rate)
+        return fail("--rate needs a speed factor such as 1, 0.5 or -2 (at most 1000 and "
+                    "three decimals), not \"" +
+                    std::string(v) + "\".");
+      if (*rate == 0)
+        return fail("--rate must not be 0: a stopped stream hands out no subtitles.");
+      o.rate = *rate;
+      break;
+    }
+    case Id::Format:
+      if (v == "srt")
+        o.format = ExportFormat::Srt;
+      else if (v == "vtt")
+        o.format = ExportFormat::Vtt;
+      else if (v == "ass")
+        o.format = ExportFormat::Ass;
+      else if (v == "json")
+        o.format = ExportFormat::Json;
+      else
+        return fail("--format must be srt, vtt, ass or json, not \"" + std::string(v) + "\".");
+      o.formatGiven = true;
+      break;
+    case Id::Output:
+      if (v.empty())
+        return fail("option " + std::string(name) + " needs a file name.");
+      o.output = std::string(v);
+      break;
+    case Id::Help:
+    case Id::Version:
+      break;
+    }
+    const uint32_t bit = spec->bit;
     given |= bit;
   }
 
@@ -282,7 +337,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
       const std::string_view arg = argv[i];
       const std::string_view name = arg.substr(0, arg.find('='));
-      if ((optionBit(name) & stray) != 0)
+      const OptionSpec* spec = findOption(name);
+      if (spec != nullptr && (spec->bit & stray) != 0)
         return fail("option " + std::string(name) + " does not apply to \"" +
                     commandName(o.command) + "\".");
     }
@@ -298,7 +354,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
 }
 
 const char* usageText() {
-  return R"(Usage: kestrel-sami COMMAND FILE [OPTIONS]
+  static const std::string text = [] {
+    std::string out = R"(Usage: kestrel-sami COMMAND FILE [OPTIONS]
 
 Plays the engine's part: loads the SAMI plug-in, opens FILE through it and shows what an
 engine would receive.
@@ -313,34 +370,18 @@ Commands:
   help                this text
 
 Options:
-  --lang TAG          the viewer's language (default: from LC_ALL, LC_MESSAGES or LANG);
-                      with play and export, only the stream chosen for it
-  --stream ID         play or export only this stream (identifiers as info lists them)
-  --from MS           play: start the clock at MS milliseconds (default 0, or the end
-                      when playing backwards)
-  --rate R            play: speed factor, e.g. 1, 0.5 or 2; negative plays backwards
-  --realtime          play: pace the clock by the wall clock
-  --format F          export: srt, vtt, ass (Advanced SubStation) or json
-  -o, --output OUT    export: write to OUT instead of standard output; with several
-                      streams, one file per stream named OUT with the language added,
-                      except that a device or pipe (/dev/null, /dev/stdout) takes all
-                      the streams, one after the other
-  --no-style-block    export vtt: no STYLE block for colours outside WebVTT's own
-                      classes (white, lime, cyan, red, yellow, magenta, blue, black);
-                      some players drop every cue of a file that has one
-  --code-page NAME    the code page of a file without a Unicode signature (e.g.
-                      windows-949, windows-1252); "" takes the bytes as UTF-8. Without
-                      it, a file that is not UTF-8 has its code page detected.
-  --ignore-signature  ignore a Unicode signature at the start of the file
-  -v, --verbose       show the plug-in's log messages on standard error
-  --plugin PATH       load this build of the plug-in instead of the installed one
-  --version           the versions of the tool, of the plug-in it finds and of ICU
-
+)";
+    for (const OptionSpec& spec : kOptions)
+      out += spec.usage;
+    out += R"(
 Exit status: 0 success; 1 probe did not recognise the file; 64 bad command line;
 65 the file is not usable SAMI (refused name, not SAMI, text that does not decode);
 66 the file is missing or unreadable; 69 the plug-in could not be loaded; 73 an output
 file could not be written.
 )";
+    return out;
+  }();
+  return text.c_str();
 }
 
 } // namespace KestrelTool
