@@ -41,41 +41,30 @@ TextRun readTextRun(char* const begin, char* const end, const bool fontElementOp
 
 namespace {
 
-// Whether text holds nothing but blanks and inline markup, and no-break spaces (U+00A0)
-// too when noBreakSpaces is set.
+// Whether text holds nothing but blanks and inline markup as inlineMarkupAt knows it (the
+// "<**>" line break among it), and no-break spaces (U+00A0) too when noBreakSpaces is set.
 bool showsNothing(const std::string_view text, const bool noBreakSpaces) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (isMarkupBlank(text[i])) {
-      ++i;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    if (isMarkupBlank(*p)) {
+      ++p;
       continue;
     }
-    if (noBreakSpaces && text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0') {
-      i += 2;
+    if (noBreakSpaces && *p == '\xC2' && end - p >= 2 && p[1] == '\xA0') {
+      p += 2;
       continue;
     }
-    if (text[i] != '<')
+    if (*p != '<')
       return false;
-    const std::size_t close = text.find('>', i);
-    if (close == std::string_view::npos)
+    if (end - p >= 4 && std::memcmp(p, "<**>", 4) == 0) {
+      p += 4;
+      continue;
+    }
+    const InlineMarkup markup = inlineMarkupAt(p, end);
+    if (markup.length == 0 || markup.length > static_cast<std::size_t>(end - p))
       return false;
-    const std::string_view item = text.substr(i + 1, close - i - 1);
-    std::size_t nameEnd = 0;
-    while (nameEnd < item.size() && !isMarkupBlank(item[nameEnd]) && nameEnd < 6)
-      ++nameEnd;
-    char name[6] = {};
-    for (std::size_t k = 0; k < nameEnd; ++k)
-      name[k] = lowerAscii(item[k]);
-    const std::string_view lower(name, nameEnd);
-    const bool bare = nameEnd == item.size();
-    const bool inlineItem =
-        (bare && (lower == "b" || lower == "i" || lower == "u" || lower == "s" || lower == "/b" ||
-                  lower == "/i" || lower == "/u" || lower == "/s" || lower == "br" ||
-                  lower == "br/" || lower == "**" || lower == "/font")) ||
-        (lower == "br" && item.size() == 4 && item.substr(2) == " /") || lower == "font";
-    if (!inlineItem)
-      return false;
-    i = close + 1;
+    p += markup.length;
   }
   return true;
 }

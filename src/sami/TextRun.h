@@ -118,9 +118,11 @@ struct TextRun {
 TextRun readTextRun(char* begin, char* end, bool fontElementOpen = false);
 
 /// Whether text holds nothing but blanks and inline markup (the "<**>" line break among it).
+/// text lies in a NUL-terminated buffer, as inlineMarkupAt needs.
 bool isOnlyInlineMarkup(std::string_view text);
 
-/// Whether text shows nothing: blanks, no-break spaces and inline markup only.
+/// Whether text shows nothing: blanks, no-break spaces and inline markup only; text lies in a
+/// NUL-terminated buffer.
 bool isBlankText(std::string_view text);
 
 /// A SYNC start as the "%u" scan format reads it: leading white space, an optional sign,
