@@ -36,19 +36,20 @@ DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
 }
 
 DocumentScan::~DocumentScan() {
-  for (const FiledTrack& filed : filedTracks_)
+  for (const TrackWithSubtitles& filed : tracksWithSubtitles_)
     releaseTrack(*filed.info);
 }
 
 std::vector<DocumentScan::Track> DocumentScan::tracks() {
-  std::sort(filedTracks_.begin(), filedTracks_.end(), [](const FiledTrack& a, const FiledTrack& b) {
-    if (a.leadingBytes != b.leadingBytes)
-      return a.leadingBytes < b.leadingBytes;
-    return a.info->key < b.info->key;
-  });
+  std::sort(tracksWithSubtitles_.begin(), tracksWithSubtitles_.end(),
+            [](const TrackWithSubtitles& a, const TrackWithSubtitles& b) {
+              if (a.leadingBytes != b.leadingBytes)
+                return a.leadingBytes < b.leadingBytes;
+              return a.info->key < b.info->key;
+            });
   std::vector<Track> out;
-  out.reserve(filedTracks_.size());
-  for (const FiledTrack& filed : filedTracks_) {
+  out.reserve(tracksWithSubtitles_.size());
+  for (const TrackWithSubtitles& filed : tracksWithSubtitles_) {
     KeyInfo* info = filed.info;
     const KeyInfo::Description* rule = info->rule;
     out.push_back({info->key, rule != nullptr ? rule->name : std::nullopt,
@@ -101,7 +102,7 @@ void DocumentScan::handleComment(char* text, std::size_t length) {
                          [this](std::string_view selector, std::span<const StyleProperty> rule) {
                            addRule(selector, rule);
                          });
-  releaseRefiledTracks();
+  emptyRuledTracks();
 }
 
 void DocumentScan::addRule(std::string_view selector, std::span<const StyleProperty> properties) {
@@ -128,20 +129,20 @@ void DocumentScan::addRule(std::string_view selector, std::span<const StylePrope
   *info.rule = description;
   updateActive(info);
   if (info.key[0] == '.' && (!info.track.empty() || info.pendingSlot >= 0) &&
-      !info.awaitingStyleSheet) {
-    info.awaitingStyleSheet = true;
-    filledRuleTracks_.push_back(&info);
+      !info.emptiedByNextSheet) {
+    info.emptiedByNextSheet = true;
+    ruledTracksWithSubtitles_.push_back(&info);
   }
 }
 
-void DocumentScan::releaseRefiledTracks() {
+void DocumentScan::emptyRuledTracks() {
   // Every class the sheet gave a rule starts again with an empty track: what was collected
   // for it before this sheet is dropped.
-  for (KeyInfo* info : filledRuleTracks_) {
+  for (KeyInfo* info : ruledTracksWithSubtitles_) {
     releaseTrack(*info);
-    info->awaitingStyleSheet = false;
+    info->emptiedByNextSheet = false;
   }
-  filledRuleTracks_.clear();
+  ruledTracksWithSubtitles_.clear();
 }
 
 void DocumentScan::handleElement(const MarkupElement& element) {
@@ -393,6 +394,18 @@ void DocumentScan::markupAround(std::string& out, bool opening, bool wrap, const
   }
 }
 
+void DocumentScan::Pending::reserve(std::size_t more) {
+  // Grown by doubling, so joining stays linear however many pieces join.
+  const std::size_t needed = size + more + 1;
+  if (needed <= capacity)
+    return;
+  const std::size_t grownCapacity = std::max(needed, 2 * capacity);
+  std::unique_ptr<char[]> grown(new char[grownCapacity]);
+  std::memcpy(grown.get(), bytes.get(), size);
+  bytes = std::move(grown);
+  capacity = grownCapacity;
+}
+
 void DocumentScan::endSegment(Pending& pending) {
   // Tags the document leaves open at the end of a paragraph stay open, as written, unless
   // rule markup closes after them.
@@ -409,9 +422,7 @@ void DocumentScan::endSegment(Pending& pending) {
   pending.bytes[pending.size] = '\0';
 }
 
-void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, bool showsText) {
-  KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
-
+DocumentScan::StyleAround DocumentScan::styleAround() {
   // Style markup: the rule of the innermost element's id innermost around the text, then
   // each open element's class and element-name rules, the innermost element's outermost.
   // Only rules with markup that some open element uses are visited.
@@ -432,7 +443,15 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
         [](const Contribution& a, const Contribution& b) { return a.reference < b.reference; });
   }
   // Closing markup is added only when there is opening markup.
-  const bool wrap = openLength > 0;
+  return {idKey, openLength > 0};
+}
+
+void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, bool showsText) {
+  KeyInfo& track = firstClass_ != kNoLevel ? *stack_[firstClass_].cls : *unknownTrack_;
+
+  const StyleAround style = styleAround();
+  const KeyInfo* const idKey = style.idKey;
+  const bool wrap = style.wrap;
 
   // A piece that starts with the track's newest subtitle joins it: after a blank where the
   // document had blanks between them, directly where it had none, and on a line of its own
@@ -536,14 +555,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
       endSegment(*joined);
       joined->segment = joined->size;
     }
-    if (joined->size + piece + separator.size() + 1 > joined->capacity) {
-      const std::size_t needed = joined->size + piece + separator.size() + 1;
-      const std::size_t capacity = std::max(needed, 2 * joined->capacity);
-      std::unique_ptr<char[]> grown(new char[capacity]);
-      std::memcpy(grown.get(), joined->bytes.get(), joined->size);
-      joined->bytes = std::move(grown);
-      joined->capacity = capacity;
-    }
+    joined->reserve(piece + separator.size());
   }
   Pending& out = *joined;
   const bool shows = showsText && !isBlankText(std::string_view(text, length));
@@ -579,9 +591,9 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   out.tagsVersion = tagsVersion_;
   out.segmentShows = out.segmentShows || shows;
 
-  if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.awaitingStyleSheet) {
-    track.awaitingStyleSheet = true;
-    filledRuleTracks_.push_back(&track);
+  if (wasEmpty && track.rule != nullptr && &track != unknownTrack_ && !track.emptiedByNextSheet) {
+    track.emptiedByNextSheet = true;
+    ruledTracksWithSubtitles_.push_back(&track);
   }
 }
 
@@ -606,7 +618,7 @@ void DocumentScan::file(Pending& pending) {
 
   if (!track.filed) {
     track.filed = true;
-    filedTracks_.push_back({leadingBytes(track.key), &track});
+    tracksWithSubtitles_.push_back({leadingBytes(track.key), &track});
   }
   ChunkList& list = track.track;
   if (pending.refiles != kNotFiled) {

@@ -73,7 +73,7 @@ private:
   };
 
   // A filed track and the first bytes of its key, by which the tracks are ordered.
-  struct FiledTrack {
+  struct TrackWithSubtitles {
     uint64_t leadingBytes;
     KeyInfo* info;
   };
@@ -86,7 +86,7 @@ private:
   };
 
   // The newest subtitle of a track, not yet a chunk: pieces of the track that start at the
-  // same time join it. Grown by doubling, so joining stays linear however many join.
+  // same time join it.
   struct Pending {
     KeyInfo* track;
     uint32_t start;
@@ -107,6 +107,16 @@ private:
     bool segmentShows = false;
     bool earlierShows = false;
     std::size_t refiles = kNotFiled; // the filed subtitle of its start that it grows
+
+    /// Room for more bytes and a terminator after the size used.
+    void reserve(std::size_t more);
+  };
+
+  // The style rules around the text where the scan stands: the innermost element's id rule
+  // and, in contributions_, every open element's class and name rules.
+  struct StyleAround {
+    const KeyInfo* idKey;
+    bool wrap; // some rule has opening markup, and the text is wrapped in the rules' markup
   };
   static constexpr std::size_t kNotFiled = SIZE_MAX;
 
@@ -123,6 +133,7 @@ private:
   void push(const MarkupElement& element);
   void pop();
   void handleTextRun(char* begin, char* end);
+  StyleAround styleAround();
   void emit(const char* text, std::size_t length, bool blankBefore, bool showsText);
   void followInlineTags(std::string_view text, std::string* changing);
   [[nodiscard]] std::size_t tagClosesLength() const;
@@ -137,7 +148,7 @@ private:
     return !stack_.empty() && stack_.back().name == fontKey_;
   }
   void addRule(std::string_view selector, std::span<const StyleProperty> properties);
-  void releaseRefiledTracks();
+  void emptyRuledTracks();
   void releaseTrack(KeyInfo& info);
 
   static bool hasMarkup(const KeyInfo& info);
@@ -160,9 +171,10 @@ private:
   std::size_t firstSyncOrParagraph_ = kNoLevel; // the level an opening SYNC or P cuts at
   std::size_t firstClass_ = kNoLevel;           // the level that decides the track
 
-  std::vector<FiledTrack> filedTracks_;     // keys with a track, in first-filed order
-  std::vector<KeyInfo*> active_;            // keys with markup that some level uses
-  std::vector<KeyInfo*> filledRuleTracks_;  // ".class" keys with a rule and a filled track
+  std::vector<TrackWithSubtitles> tracksWithSubtitles_; // in the order of their first subtitle
+  std::vector<KeyInfo*> active_;                        // keys with markup that some level uses
+  // ".class" keys with a rule and subtitles, which the next style sheet empties
+  std::vector<KeyInfo*> ruledTracksWithSubtitles_;
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
   std::vector<Pending> pending_; // by KeyInfo::pendingSlot

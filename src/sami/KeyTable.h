@@ -73,8 +73,8 @@ struct alignas(64) KeyInfo {
   Description* rule = nullptr;     // once a style sheet named this key; in the table
   int32_t activeSlot = -1;         // position in the scan's active_, or -1
   int32_t pendingSlot = -1;        // position of the track's unfiled subtitle in pending_, or -1
-  bool filed = false;              // in the scan's filedTracks_: a subtitle was filed here
-  bool awaitingStyleSheet = false; // in the scan's filledRuleTracks_
+  bool filed = false;              // a subtitle was filed here: in tracksWithSubtitles_
+  bool emptiedByNextSheet = false; // in the scan's ruledTracksWithSubtitles_
   bool byStart = true;             // no chunk of track starts before the one ahead of it
   LevelList references;            // 2 * level (class) or 2 * level + 1 (name)
   ChunkList track;
