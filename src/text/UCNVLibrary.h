@@ -64,8 +64,9 @@ private:
 namespace Kestrel {
 
 /// Bytes in the named encoding to a new zero-terminated UTF-16 array (caller frees with
-/// delete[]); count excludes the terminator. False (outputs untouched) for no input, an
-/// unknown encoding, no ICU, or a buffer whose size would not fit in 32 bits.
+/// delete[]); count excludes the terminator. False for no input, an unknown encoding, no ICU,
+/// or a buffer whose size would not fit in 32 bits; the outputs are then untouched, except
+/// for an encoding no converter opens, which sets them to null and 0.
 [[nodiscard]] bool decodeToUtf16(const char* converterName, const char* source,
                                  uint32_t sourceLength, char16_t** units, uint32_t* count);
 /// UTF-16 to a new zero-terminated byte array in the named encoding (caller frees with

@@ -184,9 +184,9 @@ TEST(ConverterBridgeConcurrency, FirstUseFromManyThreadsYieldsOneInstance) {
   EXPECT_NE(seen[0], nullptr);
 }
 
-// Large UTF-16 little-endian text is encoded a half on each of two threads: whatever lies
-// where the halves meet, the text is what one call over the whole of it gives.
-TEST(ConverterBridgeConcurrency, LargeUtf16InHalvesAsOneCallDoes) {
+// Large UTF-16 little-endian text goes to the encoder as it lies: whatever lies anywhere in
+// it, the text is what one call over the whole of it gives.
+TEST(ConverterBridge, LargeUtf16AsOneCallDoes) {
   constexpr std::size_t kUnits = std::size_t{1} << 20; // 2 MB of text
   const auto around = [](std::u16string middle) {
     std::u16string text(kUnits / 2 - 1, u'\uD55C');
@@ -214,10 +214,10 @@ TEST(ConverterBridgeConcurrency, LargeUtf16InHalvesAsOneCallDoes) {
   }
 }
 
-// Large texts in other encodings are decoded on a thread of their own while this one
-// encodes: the buffers handed over carry split characters and the output's growth as one
-// call over the whole text would.
-TEST(ConverterBridgeConcurrency, LargeTextsDecodedAlongsideAsOneCallDoes) {
+// Large texts in other encodings go from the decoder to the encoder a buffer at a time: the
+// buffers carry split characters and the output's growth as one call over the whole text
+// would.
+TEST(ConverterBridge, LargeTextsDecodedAsOneCallDoes) {
   std::u16string korean;
   for (int i = 0; i < 400000; ++i)
     korean += i % 7 == 0 ? u' ' : static_cast<char16_t>(u'\uAC00' + i % 11172);
