@@ -4,7 +4,8 @@
 # GNU time, which it reads peak memory with; nothing else needs them.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format clang-tidy pkg-config libicu-dev icu-devtools
-  libgtest-dev libgmock-dev libbenchmark-dev w3c-sgml-lib libclang-rt-14-dev valgrind
+  libgtest-dev libgmock-dev libbenchmark-dev w3c-sgml-lib libclang-rt-14-dev libavformat-dev
+  libavcodec-dev libavutil-dev valgrind
   binutils python3 dpkg-dev file lintian man-db groff-base ffmpeg libgstreamer1.0-dev
   libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good libpango1.0-dev python3-gi gir1.2-gstreamer-1.0
