@@ -23,8 +23,10 @@ struct Dialect {
   bool bold = false;
   bool italic = false;
   bool underline = false;
-  enum class Color { Drop, FontTag, VttClass } color = Color::Drop;
+  enum class Color { Drop, FontTag, VttClass, Custom } color = Color::Drop;
   bool escapeMarkup = false;
+  bool strike = false;
+  const CustomDialect* custom = nullptr; // with Color::Custom: fonts and escaping
 };
 
 constexpr Dialect kPlain;
@@ -134,8 +136,11 @@ public:
         seeSeparator();
         break;
       case Kind::Open:
-        stack_.push_back({piece_.style, std::move(piece_.color), false});
+        stack_.push_back({piece_.style, std::move(piece_.color), false, {}});
         piece_.color.clear();
+        if (piece_.style == Style::Font && dialect_.custom != nullptr)
+          stack_.back().opening =
+              dialect_.custom->fontOpening(stack_.back().color, piece_.face, piece_.size);
         break;
       case Kind::Close:
         close(piece_.style);
@@ -157,6 +162,7 @@ private:
     Style style;
     std::string color;
     bool written;
+    std::string opening; // a custom dialect's font tag
   };
 
   /// Whether the tag of an open item is written at all in this format.
@@ -169,8 +175,10 @@ private:
     case Style::Underline:
       return dialect_.underline;
     case Style::Strike:
-      return false;
+      return dialect_.strike;
     case Style::Font:
+      if (dialect_.color == Dialect::Color::Custom)
+        return !open.opening.empty();
       return !open.color.empty() && dialect_.color != Dialect::Color::Drop;
     }
     return false;
@@ -189,9 +197,12 @@ private:
       out += "<u>";
       return;
     case Style::Strike:
+      out += "<s>";
       return;
     case Style::Font:
-      if (dialect_.color == Dialect::Color::FontTag) {
+      if (dialect_.color == Dialect::Color::Custom) {
+        out += open.opening;
+      } else if (dialect_.color == Dialect::Color::FontTag) {
         out += "<font color=\"";
         out += open.color;
         out += "\">";
@@ -221,9 +232,13 @@ private:
       out += "</u>";
       return;
     case Style::Strike:
+      out += "</s>";
       return;
     case Style::Font:
-      out += dialect_.color == Dialect::Color::FontTag ? "</font>" : "</c>";
+      if (dialect_.color == Dialect::Color::Custom)
+        out += dialect_.custom->fontClosing;
+      else
+        out += dialect_.color == Dialect::Color::FontTag ? "</font>" : "</c>";
       return;
     }
   }
@@ -261,6 +276,10 @@ private:
 
   void appendText(std::string_view text) {
     std::string& out = *out_;
+    if (dialect_.custom != nullptr) {
+      dialect_.custom->escape(out, text);
+      return;
+    }
     if (!dialect_.escapeMarkup) {
       out.append(text);
       return;
@@ -314,6 +333,12 @@ private:
     if (lineStart_ == cueStart_)
       return; // the cue's first line
     std::string& out = *out_;
+    if (dialect_.custom != nullptr) {
+      // Markup that knows line ends (Pango's) takes the break where the text goes on.
+      out += '\n';
+      lineStart_ = out.size();
+      return;
+    }
     if (lineStart_ == out.size())
       out += '\n';
     else
@@ -350,6 +375,13 @@ bool isShown(const Cue& cue) {
 std::string plainText(std::string_view markup) {
   std::string out;
   Renderer(kPlain).render(markup, out);
+  return out;
+}
+
+std::string customText(std::string_view markup, const CustomDialect& custom) {
+  const Dialect dialect{true, true, true, Dialect::Color::Custom, false, true, &custom};
+  std::string out;
+  Renderer(dialect).render(markup, out);
   return out;
 }
 

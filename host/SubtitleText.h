@@ -69,6 +69,19 @@ private:
 /// neither (so nothing unsafe reaches an output file).
 [[nodiscard]] std::string normalizeColor(std::string_view value);
 
+/// A markup dialect a host defines for itself (the element's Pango markup): b, i, u and s
+/// are written as they are, text is escaped by escape, and a font opens with what
+/// fontOpening makes of its normalised colour, face and size (nothing: the font is not
+/// written) and closes with fontClosing.
+struct CustomDialect {
+  void (*escape)(std::string& out, std::string_view text);
+  std::string (*fontOpening)(std::string_view color, std::string_view face, std::string_view size);
+  std::string_view fontClosing;
+};
+
+/// Markup in a custom dialect, nested and lazily opened as in the other dialects.
+[[nodiscard]] std::string customText(std::string_view markup, const CustomDialect& dialect);
+
 /// The text alone, lines separated by "\n", white space collapsed.
 [[nodiscard]] std::string plainText(std::string_view markup);
 
