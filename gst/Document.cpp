@@ -150,18 +150,6 @@ private:
   gchar* path_ = nullptr;
 };
 
-/// How many bytes the UTF-8 sequence that lead begins has; 0 for a byte no sequence begins
-/// with. Which of them are well-formed is the checker's business.
-size_t sequenceLength(unsigned char lead) {
-  if (lead < 0x80)
-    return 1;
-  if (lead >= 0xC2 && lead <= 0xDF)
-    return 2;
-  if (lead >= 0xE0 && lead <= 0xEF)
-    return 3;
-  return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-}
-
 constexpr size_t kHeadSize = 8; // the longest signature, and then some
 
 } // namespace
@@ -175,7 +163,7 @@ void ArrivingText::add(std::string_view piece) {
   // A sequence cut by the end of the last piece is checked once this one completes it.
   if (!pending_.empty()) {
     const size_t missing =
-        sequenceLength(static_cast<unsigned char>(pending_[0])) - pending_.size();
+        KestrelTool::utf8LeadLength(static_cast<unsigned char>(pending_[0])) - pending_.size();
     const size_t taken = std::min(missing, piece.size());
     pending_.append(piece.substr(0, taken));
     piece.remove_prefix(taken);
@@ -194,7 +182,7 @@ void ArrivingText::add(std::string_view piece) {
     return;
   // What the checker stopped at is either ill-formed or the start of a sequence this piece
   // cuts off; only the next piece can tell.
-  const size_t length = sequenceLength(static_cast<unsigned char>(rest[0]));
+  const size_t length = KestrelTool::utf8LeadLength(static_cast<unsigned char>(rest[0]));
   if (length > rest.size())
     pending_.assign(rest);
   else

@@ -112,28 +112,18 @@ std::vector<Piece> piecesOf(std::string_view markup) {
   const auto lookNow = [&stack] {
     Look look;
     for (const auto& open : stack) {
-      switch (open.style) {
-      case Style::Bold:
-        look.bold = true;
-        break;
-      case Style::Italic:
-        look.italic = true;
-        break;
-      case Style::Underline:
-        look.underline = true;
-        break;
-      case Style::Strike:
-        look.strike = true;
-        break;
-      case Style::Font:
-        if (const auto rgb = rgbOf(open.token.color))
-          look.color = rgb;
-        if (auto family = firstFamily(open.token.face); !family.empty())
-          look.face = std::move(family);
-        if (const auto points = pointsOf(open.token.size))
-          look.size = points;
-        break;
-      }
+      look.bold = look.bold || open.style == Style::Bold;
+      look.italic = look.italic || open.style == Style::Italic;
+      look.underline = look.underline || open.style == Style::Underline;
+      look.strike = look.strike || open.style == Style::Strike;
+      if (open.style != Style::Font)
+        continue;
+      if (const auto rgb = rgbOf(open.token.color))
+        look.color = rgb;
+      if (auto family = firstFamily(open.token.face); !family.empty())
+        look.face = std::move(family);
+      if (const auto points = pointsOf(open.token.size))
+        look.size = points;
     }
     return look;
   };

@@ -329,4 +329,14 @@ bool containsSamiMarker(std::string_view bytes) {
   return false;
 }
 
+size_t utf8LeadLength(unsigned char lead) {
+  if (lead < 0x80)
+    return 1;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    return 2;
+  if (lead >= 0xE0 && lead <= 0xEF)
+    return 3;
+  return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
 } // namespace KestrelTool

@@ -20,6 +20,10 @@ namespace KestrelTool {
 /// sequence that is ill-formed or cut short by the end.
 [[nodiscard]] size_t wellFormedUtf8Prefix(std::string_view bytes);
 
+/// How many bytes the UTF-8 sequence that lead begins has; 0 for a byte no sequence begins
+/// with. Which of them are well-formed is isWellFormedUtf8's business.
+[[nodiscard]] size_t utf8LeadLength(unsigned char lead);
+
 /// isWellFormedUtf8 of a file's bytes, read a piece at a time; false when it cannot be read.
 [[nodiscard]] bool isWellFormedUtf8File(const std::string& path);
 

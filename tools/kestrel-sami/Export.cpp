@@ -77,15 +77,11 @@ int Tool::exportStreams(Session& session) {
                                 "-o OUT to write one file per stream.");
   // ASS with several streams: one file per stream, or the device taking them all.
   if (isDevice(*options_.output)) {
-    std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
-    for (const auto& text : rendered) {
-      out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
-      out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
-    }
-    out.close();
-    if (!out)
-      return fail(kExitCantCreate,
-                  "cannot write " + *options_.output + ": " + std::strerror(errno) + ".");
+    std::vector<const Rendered*> all;
+    for (const auto& text : rendered)
+      all.push_back(&text);
+    if (std::string error; !writeFile(*options_.output, all, error))
+      return fail(kExitCantCreate, error);
     for (const auto& stream : exported)
       std::cerr << "kestrel-sami: wrote stream " << stream.id << " to " << *options_.output << '\n';
     return 0;
@@ -225,15 +221,10 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
   if (device) {
     // One opening takes every stream: opened again, /dev/stdout on a file would start the
     // file over.
-    std::ofstream out(*options_.output, std::ios::binary | std::ios::trunc);
-    for (const Job& job : jobs) {
-      out.write(job.output.head.data(), static_cast<std::streamsize>(job.output.head.size()));
-      out.write(job.output.body.data(), static_cast<std::streamsize>(job.output.body.size()));
-    }
-    out.close();
-    if (!out)
-      writeError = "cannot write " + *options_.output + ": " + std::strerror(errno) + ".";
-    else
+    std::vector<const Rendered*> all;
+    for (const Job& job : jobs)
+      all.push_back(&job.output);
+    if (writeFile(*options_.output, all, writeError))
       written.assign(jobs.size(), *options_.output);
   } else {
     for (size_t i = 0; i < writable && writeError.empty(); ++i) {
@@ -293,15 +284,17 @@ int Tool::write(const std::optional<std::string>& path, const Rendered& text) {
     return std::cout ? 0 : fail(kExitCantCreate, "cannot write to standard output.");
   }
   std::string error;
-  return writeFile(*path, text, error) ? 0 : fail(kExitCantCreate, error);
+  return writeFile(*path, {&text}, error) ? 0 : fail(kExitCantCreate, error);
 }
 
-/// Writes text to a file; false with the sentence saying why when it can't.
-bool Tool::writeFile(const std::string& path, const Rendered& text, std::string& error) {
+bool Tool::writeFile(const std::string& path, const std::vector<const Rendered*>& texts,
+                     std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) {
-    out.write(text.head.data(), static_cast<std::streamsize>(text.head.size()));
-    out.write(text.body.data(), static_cast<std::streamsize>(text.body.size()));
+  for (const Rendered* text : texts) {
+    if (!out)
+      break;
+    out.write(text->head.data(), static_cast<std::streamsize>(text->head.size()));
+    out.write(text->body.data(), static_cast<std::streamsize>(text->body.size()));
   }
   out.close();
   if (!out) {

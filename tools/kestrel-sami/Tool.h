@@ -139,8 +139,10 @@ private:
 
   int write(const std::optional<std::string>& path, const Rendered& text);
 
-  /// Writes text to a file; false with the sentence saying why when it can't.
-  static bool writeFile(const std::string& path, const Rendered& text, std::string& error);
+  /// Writes texts one after the other to a file or device, opened once; false with the
+  /// sentence saying why when it can't.
+  static bool writeFile(const std::string& path, const std::vector<const Rendered*>& texts,
+                        std::string& error);
 
   const Options& options_;
   InputFile file_;
