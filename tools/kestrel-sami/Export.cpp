@@ -78,6 +78,7 @@ int Tool::exportStreams(Session& session) {
   // ASS with several streams: one file per stream, or the device taking them all.
   if (isDevice(*options_.output)) {
     std::vector<const Rendered*> all;
+    all.reserve(rendered.size());
     for (const auto& text : rendered)
       all.push_back(&text);
     if (std::string error; !writeFile(*options_.output, all, error))
@@ -222,6 +223,7 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
     // One opening takes every stream: opened again, /dev/stdout on a file would start the
     // file over.
     std::vector<const Rendered*> all;
+    all.reserve(jobs.size());
     for (const Job& job : jobs)
       all.push_back(&job.output);
     if (writeFile(*options_.output, all, writeError))
