@@ -17,9 +17,8 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 // Times are 32-bit millisecond values that the engine compares as unsigned; an entry's end
 // is the 32-bit sum, wrapping like the engine's own arithmetic.
-uint32_t startOf(const MediaChunk* entry) { return static_cast<uint32_t>(entry->timestamp); }
-uint32_t endOf(const MediaChunk* entry) {
-  return static_cast<uint32_t>(entry->timestamp) + static_cast<uint32_t>(entry->duration);
+uint32_t endOf(const MediaChunk* sample) {
+  return static_cast<uint32_t>(sample->timestamp) + static_cast<uint32_t>(sample->duration);
 }
 
 // How long before its start an entry is handed out.
@@ -29,7 +28,8 @@ constexpr uint32_t kReadAhead = 500;
 
 OverlayStream::OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
                              MediaBufferAllocator& allocator, StreamFormat format,
-                             uint64_t streamId, const EntryList& sorted, BufferString trackName,
+                             uint64_t streamId, std::span<const StoredEntry> sorted,
+                             BufferString trackName,
                              BufferString trackLanguage, BufferString trackRegion)
     : StreamInterface(owner->getContainerId(), streamId, /*streamKind=*/0), container_(owner),
       lock_(&lock), allocator_(&allocator), format_(format), name_(std::move(trackName)),
@@ -88,14 +88,14 @@ int32_t OverlayStream::getSeekPoint(int32_t /*ignored*/, uint32_t time, uint32_t
   }
   if (rate > 0) {
     const auto found = std::find_if(entries_.begin(), entries_.end(),
-                                    [time](const MediaChunk* e) { return startOf(e) >= time; });
-    *point = found != entries_.end() ? startOf(*found) : endOf(entries_.back());
+                                    [time](const StoredEntry& e) { return e.start >= time; });
+    *point = found != entries_.end() ? found->start : entries_.back().end();
     return kResultOk;
   }
   if (rate < 0) {
     const auto found = std::find_if(entries_.rbegin(), entries_.rend(),
-                                    [time](const MediaChunk* e) { return endOf(e) < time; });
-    *point = found != entries_.rend() ? startOf(*found) : startOf(entries_.front()) - 1;
+                                    [time](const StoredEntry& e) { return e.end() < time; });
+    *point = found != entries_.rend() ? found->start : entries_.front().start - 1;
     return kResultOk;
   }
   return kResultFailure;
@@ -115,20 +115,21 @@ int32_t OverlayStream::seekStream(uint32_t time, uint32_t* resultTime, int32_t /
   if (rate > 0) {
     // The entry whose display interval contains the time (or the next one after a gap).
     const auto found = std::find_if(entries_.begin(), entries_.end(),
-                                    [time](const MediaChunk* e) { return endOf(e) >= time; });
+                                    [time](const StoredEntry& e) { return e.end() >= time; });
     position_ = static_cast<int32_t>(found - entries_.begin());
-    reached = found != entries_.end() ? startOf(*found) : endOf(entries_.back()) + 1;
+    reached = found != entries_.end() ? found->start : entries_.back().end() + 1;
   } else {
     const auto found = std::find_if(entries_.rbegin(), entries_.rend(),
-                                    [time](const MediaChunk* e) { return startOf(e) < time; });
+                                    [time](const StoredEntry& e) { return e.start < time; });
     position_ = found != entries_.rend() ? static_cast<int32_t>(entries_.rend() - found) - 1 : 0;
-    reached = found != entries_.rend() ? startOf(*found) : 0;
+    reached = found != entries_.rend() ? found->start : 0;
   }
   if (resultTime != nullptr)
     *resultTime = reached;
 
   if (position_ >= 0 && position_ < entryCount())
-    KESTREL_LOG(KESTREL_LOG_SEEKED_TO_TIME, entries_[static_cast<size_t>(position_)]->timestamp);
+    KESTREL_LOG(KESTREL_LOG_SEEKED_TO_TIME,
+                static_cast<int32_t>(entries_[static_cast<size_t>(position_)].start));
   else
     KESTREL_LOG(KESTREL_LOG_SEEKED_TO_END, rate > 0 ? "end" : "beginning");
   return kResultOk;
@@ -149,15 +150,15 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   if (rate == 0 || position_ < 0 || position_ >= entryCount())
     return kResultOk; // stopped, or past the end in the direction of play
 
-  MediaChunk* entry = entries_[static_cast<size_t>(position_)];
-  if (static_cast<uint32_t>(now) + kReadAhead < startOf(entry))
+  const StoredEntry& entry = entries_[static_cast<size_t>(position_)];
+  if (static_cast<uint32_t>(now) + kReadAhead < entry.start)
     return kResultNotYet;
 
   // The sample never shares memory with the entry: the engine owns and frees it.
   struct ChunkRelease {
     void operator()(MediaChunk* c) const { c->release(); }
   };
-  const int32_t size = entry->getSize();
+  const int32_t size = entry.size;
   // An empty text needs no buffer, and the allocator would never free one of size 0.
   // Out of memory, the read fails and the entry stays next: the engine cannot take an
   // exception, and may ask again.
@@ -166,9 +167,7 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
     bytes.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
     if (!bytes)
       return kResultFailure;
-    const char* source = entry->lockData();
-    std::memcpy(bytes.get(), source, static_cast<size_t>(size));
-    entry->unlockData();
+    std::memcpy(bytes.get(), entry.text, static_cast<size_t>(size));
   }
   std::unique_ptr<MediaChunk, ChunkRelease> sample;
   try {
@@ -177,9 +176,9 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
     return kResultFailure; // bytes frees the copy
   }
   bytes.release(); // the sample owns the buffer now
-  sample->usedLength() = entry->used;
-  sample->timestamp = entry->timestamp;
-  sample->duration = entry->duration;
+  sample->usedLength() = size;
+  sample->timestamp = static_cast<int32_t>(entry.start);
+  sample->duration = static_cast<int32_t>(entry.duration);
 
   position_ += rate > 0 ? 1 : -1;
   lastEndTime = static_cast<int32_t>(endOf(sample.get()));
@@ -195,10 +194,10 @@ bool OverlayStream::setRate(int32_t newRate) {
     return true;
   if (!entries_.empty()) {
     const int32_t index = std::clamp(position_, 0, entryCount() - 1);
-    const MediaChunk* entry = entries_[static_cast<size_t>(index)];
+    const StoredEntry& entry = entries_[static_cast<size_t>(index)];
     // Seeks under the old rate, so its direction and log line are the old rate's; with an
     // old rate of 0 the seek fails and the position stays.
-    (void)seekStream(newRate < 0 ? endOf(entry) : startOf(entry), /*resultTime=*/nullptr,
+    (void)seekStream(newRate < 0 ? entry.end() : entry.start, /*resultTime=*/nullptr,
                      /*ignored=*/1);
   }
   rate = newRate;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "container/SubtitleStore.h"
 #include "kestrel/BufferString.h"
 #include "kestrel/ContainerInterface.h"
 #include "kestrel/MediaBuffer.h"
@@ -9,7 +10,7 @@
 
 #include <cstdint>
 #include <mutex>
-#include <vector>
+#include <span>
 
 namespace Kestrel {
 
@@ -20,16 +21,17 @@ namespace Kestrel {
 /// What it reads without the lock never changes after construction.
 class OverlayStream final : public StreamInterface {
 public:
-  /// A track's entries; the container owns the chunks until closeProgram releases them.
-  using EntryList = std::vector<MediaChunk*>;
+  /// A track's entries and their texts, as parsers hand them to the container.
+  using EntryList = TrackEntries;
 
-  /// Made only by the container's createStream; entries must be sorted by start. The
-  /// stream points to the entries but never releases them. owner, lock and allocator are
-  /// the container's and must outlive the stream's use.
+  /// Made only by the container's createStream; entries must be sorted by start. The stream
+  /// reads the entries where the container keeps them, which it does until it has called
+  /// forgetEntries: it never changes them after this. owner, lock and allocator are the
+  /// container's and must outlive the stream's use.
   OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
                 MediaBufferAllocator& allocator, StreamFormat format, uint64_t streamId,
-                const EntryList& sorted, BufferString trackName, BufferString trackLanguage,
-                BufferString trackRegion);
+                std::span<const StoredEntry> sorted, BufferString trackName,
+                BufferString trackLanguage, BufferString trackRegion);
   ~OverlayStream() override; // slot 0: the engine deletes announced streams
 
   int32_t reserved1() override; // slot 1: 0
@@ -47,8 +49,10 @@ public:
   bool setRate(int32_t newRate) override;                                            // slot 17
   bool reserved23(int32_t value) override; // slot 23: the container's slot 20
 
-  /// For the container, under its lock: the list it hands to closeProgram's release.
-  EntryList& entryList() { return entries_; }
+  /// For the container, under its lock, before it releases the entries: from here on the
+  /// stream has none.
+  void forgetEntries() { entries_ = {}; }
+  [[nodiscard]] std::span<const StoredEntry> storedEntries() const { return entries_; }
   [[nodiscard]] const BufferString& languageCode() const { return language_; }
   [[nodiscard]] const BufferString& regionCode() const { return region_; }
   [[nodiscard]] int32_t readPosition() const { return position_; }
@@ -64,7 +68,7 @@ private:
   BufferString name_;
   BufferString language_;
   BufferString region_;
-  EntryList entries_;    // ascending by start; the chunks are the container's
+  std::span<const StoredEntry> entries_; // ascending by start; the container's
   int32_t position_ = 0; // next entry to deliver; -1 or entryCount() when past an end
   ImageProperties imageProperties_;
 };

@@ -19,7 +19,8 @@ namespace Kestrel {
 template <class Format> class SubtitleParserTemplate : public SubtitleContainerInterface {
 public:
   using OverlayStream = Kestrel::OverlayStream;
-  /// A track's entries; the container owns the chunks until closeProgram releases them.
+  /// A track's entries and their texts; the container keeps them until closeProgram
+  /// releases them, and its streams read them there.
   using EntryList = OverlayStream::EntryList;
 
   SubtitleParserTemplate();

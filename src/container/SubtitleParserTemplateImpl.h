@@ -41,17 +41,8 @@ template <class Format> SubtitleParserTemplate<Format>::~SubtitleParserTemplate(
 template <class Format>
 void SubtitleParserTemplate<Format>::retireTrack(Track& track, bool emptyStream) {
   if (track.stream != nullptr && (emptyStream || !track.announced))
-    track.stream->entryList().clear();
-  for (MediaChunk* entry : track.entries) {
-    // The allocator frees a payload only when the size is not 0, but an empty text still
-    // has its terminating NUL in a buffer of its own.
-    if (entry != nullptr && entry->getSize() == 0 && entry->data != nullptr) {
-      delete[] entry->data;
-      entry->data = nullptr;
-    }
-    chunkAllocator_->releaseBuffer(entry);
-  }
-  track.entries.clear();
+    track.stream->forgetEntries();
+  track.entries = EntryList(); // the texts go with the last track of their open
   if (!track.announced)
     delete track.stream; // the engine never saw it
   track.stream = nullptr;
@@ -181,16 +172,17 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, BufferStri
     return false;
   // Stable, so entries with the same start keep their document order. Parsers mostly
   // hand them over in order already, which one pass confirms unless they know it.
-  const auto byStart = [](const MediaChunk* a, const MediaChunk* b) {
-    return static_cast<uint32_t>(a->timestamp) < static_cast<uint32_t>(b->timestamp);
-  };
-  if (!inOrder && !std::is_sorted(entries.begin(), entries.end(), byStart))
-    std::stable_sort(entries.begin(), entries.end(), byStart);
+  const auto byStart = [](const StoredEntry& a, const StoredEntry& b) { return a.start < b.start; };
+  std::vector<StoredEntry>& list = entries.entries;
+  if (!inOrder && !std::is_sorted(list.begin(), list.end(), byStart))
+    std::stable_sort(list.begin(), list.end(), byStart);
   const uint64_t id = host->newIdentifier();
   // Everything that can fail comes first, so that a failure leaves the store as it was.
-  auto stream =
-      std::make_unique<OverlayStream>(this, lock_, *chunkAllocator_, streamFormat(), id, entries,
-                                      std::move(name), std::move(language), std::move(region));
+  // The stream reads the entries where the track keeps them: moving the vector keeps its
+  // storage where it is.
+  auto stream = std::make_unique<OverlayStream>(this, lock_, *chunkAllocator_, streamFormat(), id,
+                                                std::span<const StoredEntry>(list), std::move(name),
+                                                std::move(language), std::move(region));
   // Identifiers mostly rise, so each track goes in at the end of the map. Should the node
   // not be had, the entries stay with the caller, who still owns them.
   auto slot = tracks_.lower_bound(id);
@@ -199,7 +191,7 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, BufferStri
   else
     slot = tracks_.emplace_hint(slot, id, Track{});
   slot->second.entries = std::move(entries);
-  entries.clear();                        // moved from: empty, as the caller is told
+  entries = EntryList();                  // moved from: empty, as the caller is told
   slot->second.stream = stream.release(); // the store holds it until the engine is given it
   return true;
 }

@@ -23,22 +23,16 @@ uint64_t leadingBytes(std::string_view key) {
   return value;
 }
 
-struct ChunkRelease { // a chunk not yet filed goes back to its allocator
-  void operator()(MediaChunk* chunk) const { chunk->release(); }
-};
-
 } // namespace
 
-DocumentScan::DocumentScan(MediaBufferAllocator& allocator)
-    : allocator_(allocator), entityIndex_(EntityIndex::standard()) {
+DocumentScan::DocumentScan(std::size_t expectedText)
+    : texts_(std::make_shared<SubtitleTexts>(expectedText)),
+      entityIndex_(EntityIndex::standard()) {
   unknownTrack_ = &keys_.find(kUnknownTrack);
   fontKey_ = &keys_.find("font");
 }
 
-DocumentScan::~DocumentScan() {
-  for (const TrackWithSubtitles& filed : tracksWithSubtitles_)
-    releaseTrack(*filed.info);
-}
+DocumentScan::~DocumentScan() = default;
 
 std::vector<DocumentScan::Track> DocumentScan::tracks() {
   std::sort(tracksWithSubtitles_.begin(), tracksWithSubtitles_.end(),
@@ -401,7 +395,8 @@ void DocumentScan::Pending::reserve(std::size_t more) {
     return;
   const std::size_t grownCapacity = std::max(needed, 2 * capacity);
   std::unique_ptr<char[]> grown(new char[grownCapacity]);
-  std::memcpy(grown.get(), bytes.get(), size);
+  if (size > 0)
+    std::memcpy(grown.get(), bytes.get(), size);
   bytes = std::move(grown);
   capacity = grownCapacity;
 }
@@ -510,7 +505,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   textLeft_ -= total + 1;
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
-  if (refiled != kNotFiled && static_cast<std::size_t>(track.track[refiled]->used) + total >
+  if (refiled != kNotFiled && static_cast<std::size_t>(track.track[refiled].size) + total >
                                   static_cast<std::size_t>(INT32_MAX) - 1) {
     refiled = kNotFiled; // too large joined: a subtitle of its own
     separator = {};
@@ -530,24 +525,27 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   }
 
   if (joined == nullptr && refiled != kNotFiled) {
-    // The start's subtitle is taken up again, as if its paragraphs had just been read.
-    const MediaChunk& chunk = *track.track[refiled];
-    const auto used = static_cast<std::size_t>(chunk.used);
-    Pending again{&track, start_,  UINT64_MAX, std::unique_ptr<char[]>(new char[used + 1]),
-                  used,   used + 1};
-    std::memcpy(again.bytes.get(), chunk.data, used);
+    // The start's subtitle is taken up again, as if its paragraphs had just been read. Filed
+    // again, its text is stored anew: that costs the bound too.
+    const StoredEntry& entry = track.track[refiled];
+    const auto used = static_cast<std::size_t>(entry.size);
+    if (used >= textLeft_) {
+      exhausted_ = true;
+      return;
+    }
+    textLeft_ -= used;
+    Pending& again = addPending(track, UINT64_MAX, used + piece + separator.size());
+    again.start = start_;
+    if (used > 0)
+      std::memcpy(again.bytes.get(), entry.text, used);
+    again.size = used;
     again.bytes[used] = '\0';
-    again.segmentShows = !isBlankText(std::string_view(chunk.data, used));
+    again.segmentShows = !isBlankText(std::string_view(entry.text, used));
     again.refiles = refiled;
-    pending_.push_back(std::move(again));
-    track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
-    joined = &pending_.back();
+    joined = &again;
   }
   if (joined == nullptr) {
-    pending_.push_back(
-        {&track, start_, paragraph_, std::unique_ptr<char[]>(new char[piece + 1]), 0, piece + 1});
-    track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
-    joined = &pending_.back();
+    joined = &addPending(track, paragraph_, piece);
   } else {
     if (continues)
       joined->size -= joined->tagCloses + joined->ruleCloses;
@@ -600,57 +598,68 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
 void DocumentScan::file(Pending& pending) {
   endSegment(pending);
   KeyInfo& track = *pending.track;
-  const auto size = static_cast<int32_t>(pending.size);
-  std::unique_ptr<MediaChunk, ChunkRelease> chunk(
-      allocator_.createChunk(pending.bytes.get(), size));
-  (void)pending.bytes.release(); // the chunk owns the text now
-  chunk->used = size;
-  chunk->timestamp = static_cast<int32_t>(pending.start);
-  chunk->duration = kDefaultDuration;
-
-  // The text is shown under the chunk's lock, which is not worth taking for no message.
-  if (Logger::isEnabled(Logger::instance())) {
-    const char* logged = chunk->lockData();
-    KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key.data(), static_cast<int32_t>(pending.start),
-                kDefaultDuration, logged);
-    chunk->unlockData();
-  }
+  const std::string_view text(pending.bytes.get(), pending.size);
+  KESTREL_LOG(KESTREL_LOG_GOT_SUBTITLE, track.key.data(), static_cast<int32_t>(pending.start),
+              kDefaultDuration, text.data());
 
   if (!track.filed) {
     track.filed = true;
     tracksWithSubtitles_.push_back({leadingBytes(track.key), &track});
   }
-  ChunkList& list = track.track;
+  Entries& list = track.track;
   if (pending.refiles != kNotFiled) {
     // Grown where it lies: its place in the track and its duration stay.
-    MediaChunk*& old = list[pending.refiles];
-    chunk->duration = old->duration;
-    allocator_.releaseBuffer(old);
-    old = chunk.release();
+    StoredEntry& old = list[pending.refiles];
+    old.text = texts_->store(text);
+    old.size = static_cast<int32_t>(text.size());
+    giveBack(pending);
     return;
   }
   if (!list.empty()) {
     // Each subtitle lasts until the next one of its track starts; one that starts earlier
     // wraps around to a huge gap and shortens nothing.
-    MediaChunk* last = list.back();
-    if (pending.start < static_cast<uint32_t>(last->timestamp) && track.byStart) {
+    StoredEntry& last = list.back();
+    if (pending.start < last.start && track.byStart) {
       track.byStart = false;
       auto& index = startIndex_[&track];
       for (std::size_t i = 0; i < list.size(); ++i)
-        index.emplace(static_cast<uint32_t>(list[i]->timestamp), i);
+        index.emplace(list[i].start, i);
     }
-    const uint32_t gap = pending.start - static_cast<uint32_t>(last->timestamp);
-    if (gap < static_cast<uint32_t>(last->duration))
-      last->duration = static_cast<int32_t>(gap);
+    const uint32_t gap = pending.start - last.start;
+    if (gap < last.duration)
+      last.duration = gap;
   }
   if (!track.byStart)
     startIndex_[&track].emplace(pending.start, list.size());
-  list.push_back(chunk.get());
-  (void)chunk.release(); // filed in its track
+  list.push_back({texts_->store(text), pending.start, static_cast<uint32_t>(kDefaultDuration),
+                  static_cast<int32_t>(text.size())});
+  giveBack(pending);
+}
+
+DocumentScan::Pending& DocumentScan::addPending(KeyInfo& track, uint64_t paragraph,
+                                                std::size_t bytes) {
+  Pending fresh{&track, start_, paragraph, nullptr, 0, 0};
+  if (!spare_.empty()) {
+    fresh.bytes = std::move(spare_.back().bytes);
+    fresh.capacity = spare_.back().capacity;
+    spare_.pop_back();
+  }
+  fresh.reserve(bytes);
+  pending_.push_back(std::move(fresh));
+  track.pendingSlot = static_cast<int32_t>(pending_.size() - 1);
+  return pending_.back();
+}
+
+void DocumentScan::giveBack(Pending& pending) {
+  if (!pending.bytes)
+    return;
+  spare_.push_back({std::move(pending.bytes), pending.capacity});
+  pending.capacity = 0;
+  pending.size = 0;
 }
 
 std::size_t DocumentScan::filedAt(const KeyInfo& track, uint32_t start) const {
-  const ChunkList& list = track.track;
+  const Entries& list = track.track;
   if (!track.byStart) {
     const auto index = startIndex_.find(&track);
     if (index == startIndex_.end())
@@ -659,19 +668,19 @@ std::size_t DocumentScan::filedAt(const KeyInfo& track, uint32_t start) const {
     return found != index->second.end() ? found->second : kNotFiled;
   }
   // Starts mostly rise: a start after the last one filed was not filed before.
-  if (list.empty() || start > static_cast<uint32_t>(list.back()->timestamp))
+  if (list.empty() || start > list.back().start)
     return kNotFiled;
-  const auto found = std::lower_bound(list.begin(), list.end(), start,
-                                      [](const MediaChunk* chunk, uint32_t value) {
-                                        return static_cast<uint32_t>(chunk->timestamp) < value;
-                                      });
-  if (found == list.end() || static_cast<uint32_t>((*found)->timestamp) != start)
+  const auto found =
+      std::lower_bound(list.begin(), list.end(), start,
+                       [](const StoredEntry& entry, uint32_t value) { return entry.start < value; });
+  if (found == list.end() || found->start != start)
     return kNotFiled;
   return static_cast<std::size_t>(found - list.begin());
 }
 
 void DocumentScan::removePending(KeyInfo& track) {
   const auto slot = static_cast<std::size_t>(track.pendingSlot);
+  giveBack(pending_[slot]); // dropped unfiled: its buffer serves the next one
   if (slot + 1 != pending_.size()) {
     pending_[slot] = std::move(pending_.back());
     pending_[slot].track->pendingSlot = static_cast<int32_t>(slot);
@@ -691,9 +700,7 @@ void DocumentScan::fileAllPending() {
 void DocumentScan::releaseTrack(KeyInfo& info) {
   if (info.pendingSlot >= 0)
     removePending(info);
-  for (MediaChunk* chunk : info.track)
-    allocator_.releaseBuffer(chunk);
-  info.track.clear();
+  info.track.clear(); // their texts stay in the store, unread
   info.byStart = true;
   startIndex_.erase(&info);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kestrel/MediaBuffer.h"
+#include "container/SubtitleStore.h"
 #include "sami/Entities.h"
 #include "sami/KeyTable.h"
 #include "sami/MarkupElement.h"
@@ -19,19 +19,19 @@
 namespace Kestrel {
 
 /// The single pass over a decoded SAMI document: follows the element stack, style sheets
-/// and SYNC blocks, cuts the text into subtitles, styles them and files each as a chunk in
-/// its track's list. Every input is handled in time linear in its size plus the size of
+/// and SYNC blocks, cuts the text into subtitles, styles them and files each as an entry in
+/// its track's list, its text in one store that every track shares. Every input is handled in time linear in its size plus the size of
 /// the subtitles it yields, however deep the stack, long the runs or large the style sheet.
 class DocumentScan {
 public:
-  using ChunkList = KeyInfo::ChunkList;
+  using Entries = KeyInfo::Entries;
 
   /// One track the scan filed subtitles in (a later style sheet may have emptied it).
   struct Track {
     std::string_view key;                 // ".class" or "-unknown-"
     std::optional<std::string_view> name; // the "name" property of the rule stored under key
     std::optional<std::string_view> lang; // its "lang" property
-    ChunkList* chunks;                    // in document order; whoever takes chunks out owns them
+    Entries* entries;                     // in document order; their texts are in texts()
     bool byStart;                         // the chunks' starts never fall (as unsigned numbers)
   };
 
@@ -42,8 +42,9 @@ public:
   /// Every subtitle lasts this long until the next one of its track cuts it short.
   static constexpr int32_t kDefaultDuration = 10000;
 
-  /// Chunks are made by, and any still held at destruction go back to, allocator.
-  explicit DocumentScan(MediaBufferAllocator& allocator);
+  /// expectedText is what the subtitles' texts are expected to take in all (the document's
+  /// length): the store's first block is made that large.
+  explicit DocumentScan(std::size_t expectedText = 0);
   ~DocumentScan();
   DocumentScan(const DocumentScan&) = delete;
   DocumentScan& operator=(const DocumentScan&) = delete;
@@ -62,6 +63,8 @@ public:
 
   /// The tracks by the bytes of their keys; valid until the scan goes.
   [[nodiscard]] std::vector<Track> tracks();
+  /// Where the texts of every track's entries lie; it may outlive the scan.
+  [[nodiscard]] const std::shared_ptr<SubtitleTexts>& texts() const { return texts_; }
 
   /// The record of every key met so far.
   [[nodiscard]] const KeyTable& keys() const { return keys_; }
@@ -85,8 +88,8 @@ private:
     bool holdsStyleSheet = false; // a "style" element of type "text/css"
   };
 
-  // The newest subtitle of a track, not yet a chunk: pieces of the track that start at the
-  // same time join it.
+  // The newest subtitle of a track, not yet filed: pieces of the track that start at the
+  // same time join it. Its bytes come from, and go back to, the scan's spare buffers.
   struct Pending {
     KeyInfo* track;
     uint32_t start;
@@ -142,6 +145,8 @@ private:
   static void endSegment(Pending& pending);
   [[nodiscard]] std::size_t filedAt(const KeyInfo& track, uint32_t start) const;
   void file(Pending& pending);
+  Pending& addPending(KeyInfo& track, uint64_t paragraph, std::size_t bytes);
+  void giveBack(Pending& pending);
   void removePending(KeyInfo& track);
   void fileAllPending();
   [[nodiscard]] bool fontElementOpen() const {
@@ -154,7 +159,7 @@ private:
   static bool hasMarkup(const KeyInfo& info);
   void updateActive(KeyInfo& info);
 
-  MediaBufferAllocator& allocator_;
+  std::shared_ptr<SubtitleTexts> texts_;
   const EntityIndex& entityIndex_; // the standard names, shared by every scan
   MarkupElement element_;          // reused for every item
   KeyTable keys_;                  // and in its arena, the rule texts
@@ -178,6 +183,12 @@ private:
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
   std::vector<Pending> pending_; // by KeyInfo::pendingSlot
+  // Buffers of subtitles filed, for the next ones: a few per open, not one per subtitle.
+  struct Spare {
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity;
+  };
+  std::vector<Spare> spare_;
   // Where each start's subtitle lies in a track whose starts fall somewhere; a track whose
   // starts rise is searched by halves.
   std::unordered_map<const KeyInfo*, std::unordered_map<uint32_t, std::size_t>> startIndex_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kestrel/MediaBuffer.h"
+#include "container/SubtitleStore.h"
 #include "sami/KeyHash.h"
 
 #include <cstddef>
@@ -35,7 +35,7 @@ private:
 /// table of every rule. What a lookup and a subtitle read comes first, so that in a sheet
 /// of many rules a subtitle reads few places in memory: two cache lines, side by side.
 struct alignas(64) KeyInfo {
-  using ChunkList = std::vector<MediaChunk*>;
+  using Entries = std::vector<StoredEntry>; // their texts are in the scan's store
 
   /// The two properties of a style rule that describe a track, in the arena.
   struct Description {
@@ -77,7 +77,7 @@ struct alignas(64) KeyInfo {
   bool emptiedByNextSheet = false; // in the scan's ruledTracksWithSubtitles_
   bool byStart = true;             // no chunk of track starts before the one ahead of it
   LevelList references;            // 2 * level (class) or 2 * level + 1 (name)
-  ChunkList track;
+  Entries track;
 };
 
 static_assert(sizeof(KeyInfo) <= 128, "a record fills two cache lines at most");

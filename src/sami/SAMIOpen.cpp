@@ -60,16 +60,17 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
   if (!ParserUtilities::readTextFile(path, containerHost, &text, -1) || text.isEmpty())
     return kResultFailure;
 
-  DocumentScan scan(chunkAllocator());
   // Subtitles of real documents hold about as many bytes as the document, their style
-  // markup included; sixteen times as many (and 16 MiB for small files) only a document
-  // built to blow up reaches. It fails like an unreadable file: the store stays as it was.
+  // markup included, so the store's first block is the document's length; sixteen times as
+  // many (and 16 MiB for small files) only a document built to blow up reaches. It fails
+  // like an unreadable file: the store stays as it was.
   const std::size_t length = text.length > 0 ? static_cast<std::size_t>(text.length) : 0;
+  DocumentScan scan(length);
   scan.limitText(16 * length + (std::size_t{16} << 20));
   scan.scan(text.data);
   if (scan.exhausted())
     return kResultFailure;
-  text.release(); // the subtitles are copies; the document is not needed any more
+  text.release(); // the subtitles are in the store; the document is not needed any more
 
   // A track without a rule of its own is named after the file.
   const std::size_t slash = location.rfind('/');
@@ -82,11 +83,11 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
     // A document of many classes has tens of thousands of tracks, each list in its own
     // place in memory: the lists a few tracks ahead are fetched while this one is stored.
     if (i + 8 < tracks.size())
-      __builtin_prefetch(tracks[i + 8].chunks);
-    if (i + 4 < tracks.size() && !tracks[i + 4].chunks->empty())
-      __builtin_prefetch(tracks[i + 4].chunks->data());
+      __builtin_prefetch(tracks[i + 8].entries);
+    if (i + 4 < tracks.size() && !tracks[i + 4].entries->empty())
+      __builtin_prefetch(tracks[i + 4].entries->data());
     const DocumentScan::Track& track = tracks[i];
-    if (track.chunks->empty())
+    if (track.entries->empty())
       continue;
     std::string_view language;
     std::string_view region;
@@ -98,8 +99,9 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
       if (dash != std::string_view::npos)
         region = tag.substr(dash + 1);
     }
-    // The container takes the chunks; any left (no host) go back with the scan.
-    (void)createStream(*track.chunks, track.name ? bytesOf(*track.name) : defaultName,
+    // The container takes the entries; every track of this open shares the texts.
+    EntryList entries{std::move(*track.entries), scan.texts()};
+    (void)createStream(entries, track.name ? bytesOf(*track.name) : defaultName,
                        bytesOf(language), bytesOf(region), track.byStart);
   }
   return kResultOk;

@@ -209,6 +209,8 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
       convertedText = nullptr;
     }
     converted.reset(convertedText);
+    if (converted)
+      buffer.reset(); // the file's bytes are not needed once converted
     utf8 = converted ? converted.get() : "";
     utf8Length = std::strlen(utf8); // a U+0000 in the source ends the text
   }
@@ -224,14 +226,6 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
     return NotWellFormed;
   }
 
-  // Bytes taken as they are already lie in the output's storage, NUL included.
-  if (utf8 == data) {
-    text->release();
-    text->data = buffer.release(); // already ends in its NUL
-    text->length = static_cast<int32_t>(utf8Length);
-    return None;
-  }
-
   // Converted text already lies in the output's storage, NUL included.
   if (converted) {
     text->release();
@@ -240,13 +234,13 @@ TextFileFailure readText(const std::u16string& widePath, const char* shownPath, 
     return None;
   }
 
-  // Anything else is copied into storage of the output's own allocator.
-  BufferString result(utf8, static_cast<int32_t>(utf8Length), *text->allocator);
+  // Bytes taken as they are already lie in the output's storage, NUL included: a signature
+  // before them is moved out of their way, not copied around them.
+  if (utf8 != data)
+    std::memmove(data, utf8, utf8Length + 1);
   text->release();
-  text->data = result.data;
-  text->length = result.length;
-  result.data = nullptr;
-  result.length = 0;
+  text->data = buffer.release();
+  text->length = static_cast<int32_t>(utf8Length);
   return None;
 }
 

@@ -114,7 +114,8 @@ TEST(AllocationFailure, RepeatedIdentifierKeepsTheStoredTrackWhenMemoryRunsOut) 
     ContainerPtr container = makeContainer(&host);
     ASSERT_TRUE(addTrack(*container, {{1000, 2000}}, "", "", "first"));
     // Only the store's own allocations fail: the entry is made before.
-    EntryList entries{makeEntry(*container, "s5000", 5000, 1000)};
+    EntryList entries;
+    entries.add("s5000", 5000, 1000);
     bool stored = false;
     AllocTest::failAfter(n);
     try {
@@ -124,13 +125,11 @@ TEST(AllocationFailure, RepeatedIdentifierKeepsTheStoredTrackWhenMemoryRunsOut) 
       stored = false; // the container's callers turn this into a failed open
     }
     const bool failed = AllocTest::disarm();
-    for (auto* entry : entries) // what the store did not take stays the caller's
-      container->chunkAllocator().releaseBuffer(entry);
     std::vector<std::string> seen = describe(*container, host);
     ASSERT_FALSE(seen.empty()) << n;
     EXPECT_EQ(seen.back(), stored ? "second/: s5000" : "first/: s1000") << n;
     if (!failed)
       break;
   }
-  EXPECT_GT(n, 2); // the copies of name, language and region, the stream, the map's node
+  EXPECT_GE(n, 2); // the stream and the map's node; the stream reads the track's entries in place
 }

@@ -33,20 +33,6 @@ inline ContainerPtr makeContainer(TestContainerHost* host, uint64_t containerId 
   return container;
 }
 
-/// An entry the way the parser makes one: a NUL-terminated copy, size and used length the
-/// text length.
-inline Kestrel::MediaChunk* makeEntry(Kestrel::SAMIContainer& container, const std::string& text,
-                                      int32_t start, int32_t duration = 10000) {
-  auto size = static_cast<int32_t>(text.size());
-  char* bytes = new char[text.size() + 1];
-  std::memcpy(bytes, text.c_str(), text.size() + 1);
-  Kestrel::MediaChunk* chunk = container.chunkAllocator().createChunk(bytes, size);
-  chunk->used = size;
-  chunk->timestamp = start;
-  chunk->duration = duration;
-  return chunk;
-}
-
 struct EntrySpec {
   int32_t start;
   int32_t duration;
@@ -58,15 +44,10 @@ inline bool addTrack(Kestrel::SAMIContainer& container, const std::vector<EntryS
                      const char* name = "track") {
   EntryList entries;
   for (const auto& spec : specs)
-    entries.push_back(makeEntry(container, std::string(1, 's').append(std::to_string(spec.start)),
-                                spec.start, spec.duration));
-  const bool stored =
-      container.createStream(entries, Kestrel::BufferString(name), Kestrel::BufferString(language),
-                             Kestrel::BufferString(region));
-  if (!stored)
-    for (auto* e : entries)
-      container.chunkAllocator().releaseBuffer(e);
-  return stored;
+    entries.add(std::string(1, 's').append(std::to_string(spec.start)),
+                static_cast<uint32_t>(spec.start), static_cast<uint32_t>(spec.duration));
+  return container.createStream(entries, Kestrel::BufferString(name),
+                                Kestrel::BufferString(language), Kestrel::BufferString(region));
 }
 
 /// Announces the container's streams and returns them in identifier order.

@@ -3,6 +3,7 @@
 #include "ContainerFixture.h"
 
 #include <cstring>
+#include <string_view>
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,15 +71,15 @@ TEST_F(TwoEntryStream, SampleIsAnIndependentCopyWithoutTerminator) {
   clock_.set(1000);
   auto r = read(*stream_);
   ASSERT_TRUE(r.sample);
-  Kestrel::MediaChunk* entry = stream_->entryList()[0];
-  EXPECT_NE(r.sample->data, entry->data);
+  const Kestrel::StoredEntry& entry = stream_->storedEntries()[0];
+  EXPECT_NE(r.sample->data, entry.text);
   EXPECT_EQ(r.sample->size, 5); // "s1000"
   EXPECT_EQ(r.sample->used, 5);
   EXPECT_EQ(std::memcmp(r.sample->data, "s1000", 5), 0);
   EXPECT_EQ(r.sample->allocator, &container_->chunkAllocator());
   // The stored entry is untouched, so a seek back delivers the same text again.
   r.sample->data[0] = 'X';
-  EXPECT_EQ(std::strcmp(entry->data, "s1000"), 0);
+  EXPECT_EQ(std::string_view(entry.text, static_cast<std::size_t>(entry.size)), "s1000");
 }
 
 TEST_F(TwoEntryStream, DeliversNothingWithoutATimeOrAnOutput) {
@@ -244,7 +245,9 @@ TEST_F(TwoEntryStream, DescriptionCopiesOnlyNonEmptyMembers) {
 TEST(OverlayStream, EmptyTextsAndEqualStartsAreDelivered) {
   TestContainerHost host;
   auto container = makeContainer(&host);
-  EntryList entries{makeEntry(*container, "", 1000, 0), makeEntry(*container, "b", 1000)};
+  EntryList entries;
+  entries.add("", 1000, 0);
+  entries.add("b", 1000, 10000);
   ASSERT_TRUE(container->createStream(entries, "", "", ""));
   Stream* stream = announce(*container, host).at(0);
   TestClock clock(1000);

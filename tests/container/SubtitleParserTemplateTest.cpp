@@ -132,7 +132,7 @@ TEST(SubtitleContainer, SortsTracksByUnsignedStartKeepingTies) {
   // Document order; 0x80000000 is a large unsigned start and must sort last.
   const int32_t starts[] = {5000, static_cast<int32_t>(0x80000000u), 3000, 4000, 3000};
   for (size_t i = 0; i < std::size(starts); ++i)
-    entries.push_back(makeEntry(*container, "e" + std::to_string(i), starts[i], 1));
+    entries.add("e" + std::to_string(i), static_cast<uint32_t>(starts[i]), 1);
   ASSERT_TRUE(container->createStream(entries, "n", "l", "r"));
   EXPECT_TRUE(entries.empty()) << "the container took the entries";
   const auto streams = announce(*container, host);

@@ -9,24 +9,21 @@
 #include <vector>
 
 using Kestrel::DocumentScan;
-using Kestrel::MediaBufferAllocator;
 
 namespace {
 
 // Every filed subtitle as "key start+duration text", tracks in key order, each track in
 // document order. The scan gives back whatever it still holds when it goes.
 std::vector<std::string> scanned(std::string document) {
-  MediaBufferAllocator allocator;
-  DocumentScan scan(allocator);
+  DocumentScan scan;
   scan.scan(document.data());
   std::vector<std::string> out;
   for (const DocumentScan::Track& track : scan.tracks()) {
     const std::string key(track.key);
-    for (const Kestrel::MediaChunk* chunk : *track.chunks) {
-      EXPECT_EQ(chunk->used, chunk->size);
-      EXPECT_EQ(chunk->data[chunk->size], '\0');
-      out.push_back(key + " " + std::to_string(static_cast<uint32_t>(chunk->timestamp)) + "+" +
-                    std::to_string(chunk->duration) + " " + std::string(chunk->data, chunk->size));
+    for (const Kestrel::StoredEntry& entry : *track.entries) {
+      out.push_back(key + " " + std::to_string(entry.start) + "+" +
+                    std::to_string(entry.duration) + " " +
+                    std::string(entry.text, static_cast<std::size_t>(entry.size)));
     }
   }
   return out;
@@ -322,8 +319,7 @@ TEST(Scan, TracksInByteOrderOfKeysOfEveryLength) {
                           ".\xC3\xA9 1+10000 d"};
   EXPECT_EQ(scanned(document), expected);
 
-  MediaBufferAllocator allocator;
-  DocumentScan scan(allocator);
+  DocumentScan scan;
   std::string text = document;
   scan.scan(text.data());
   const auto tracks = scan.tracks();
@@ -360,8 +356,7 @@ TEST(Scan, TracksKnowWhetherTheirStartsRise) {
                          "<SYNC Start=3><P Class=B>z<SYNC Start=3><P Class=B>w"
                          "<SYNC Start=9><P Class=C>p<SYNC Start=8><P Class=C>q" +
                          sheet(".C { name: C }") + "<SYNC Start=10><P Class=C>r";
-  MediaBufferAllocator allocator;
-  DocumentScan scan(allocator);
+  DocumentScan scan;
   scan.scan(document.data());
   const auto tracks = scan.tracks();
   ASSERT_EQ(tracks.size(), 3u);
@@ -371,7 +366,7 @@ TEST(Scan, TracksKnowWhetherTheirStartsRise) {
   EXPECT_TRUE(tracks[1].byStart);
   EXPECT_EQ(tracks[2].key, ".c");
   EXPECT_TRUE(tracks[2].byStart);
-  EXPECT_EQ(tracks[2].chunks->size(), 1u);
+  EXPECT_EQ(tracks[2].entries->size(), 1u);
 }
 
 TEST(Scan, NamesChosenToCollideDoNotPileUpInTheKeyTable) {
@@ -393,8 +388,7 @@ TEST(Scan, NamesChosenToCollideDoNotPileUpInTheKeyTable) {
       document += "<P Class=" + name + ">x";
   }
 
-  MediaBufferAllocator allocator;
-  DocumentScan scan(allocator);
+  DocumentScan scan;
   scan.scan(document.data());
   EXPECT_EQ(scan.tracks().size(), kNames);
   ASSERT_GT(scan.keys().size(), kNames);
@@ -406,12 +400,11 @@ TEST(Scan, StopsWhereItsTextBoundIsReached) {
   const std::string document = "<STYLE TYPE=\"text/css\"><!-- p { font-weight: bold; } --></STYLE>"
                                "<SYNC Start=1><P>ab<SYNC Start=2><P>cd<SYNC Start=3><P>ef";
   for (const std::size_t bound : {std::size_t{31}, std::size_t{30}, std::size_t{21}}) {
-    MediaBufferAllocator allocator;
-    DocumentScan scan(allocator);
+    DocumentScan scan;
     scan.limitText(bound);
     std::string text = document;
     scan.scan(text.data());
-    const std::size_t filed = scan.tracks().empty() ? 0 : scan.tracks()[0].chunks->size();
+    const std::size_t filed = scan.tracks().empty() ? 0 : scan.tracks()[0].entries->size();
     EXPECT_EQ(scan.exhausted(), bound < 30) << bound;
     EXPECT_EQ(filed, bound < 30 ? 2u : 3u) << bound;
   }
