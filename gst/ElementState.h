@@ -51,7 +51,9 @@ struct ElementState {
   GstAdapter* adapter = gst_adapter_new(); // upstream's bytes until its EOS
   KestrelGst::ArrivingText text;           // what is known of them so far
   gint64 expectedSize = 0;                 // upstream's size in bytes: 0 not asked yet, -1 unknown
-  bool announced = false; // the parser's stream-start and caps went out with upstream's
+  bool announced = false;    // the parser's stream-start and caps went out with upstream's
+  bool allStreams = false;   // a pad per stream (givesAllStreams(), as the element starts)
+  bool padsComplete = false; // no-more-pads posted
   bool inputEnded = false;
   std::unique_ptr<KestrelTool::Session> session; // set and cleared under the object lock
   KestrelTool::ToolClock clock;
@@ -85,7 +87,7 @@ struct KestrelSamiElement {
 
 struct KestrelSamiElementClass {
   GstElementClass parentClass;
-  gboolean perStream; // a pad per stream (the demuxer), else the viewer's stream on "src"
+  gboolean perStream; // a pad per stream wherever it is (the demuxer), else "src" leads
 };
 
 #define KESTREL_SAMI_ELEMENT(obj) (reinterpret_cast<KestrelSamiElement*>(obj))
@@ -95,9 +97,14 @@ namespace KestrelGst {
 /// The demuxer's "src_%u" pads (SamiElement.cpp).
 extern GstStaticPadTemplate demuxSrcTemplate;
 
-inline bool perStream(KestrelSamiElement* self) {
-  return reinterpret_cast<KestrelSamiElementClass*>(G_OBJECT_GET_CLASS(self))->perStream != FALSE;
+/// Whether the element has the parser's always-present "src" pad, which carries the viewer's
+/// stream (and leads the others where it gives them too).
+inline bool hasSourcePad(KestrelSamiElement* self) {
+  return reinterpret_cast<KestrelSamiElementClass*>(G_OBJECT_GET_CLASS(self))->perStream == FALSE;
 }
+
+/// Whether every stream of the document gets a pad (SamiElement.cpp says where).
+inline bool perStream(KestrelSamiElement* self) { return self->state->allStreams; }
 
 inline bool forwards(const GstSegment& segment) { return segment.rate > 0.0; }
 
@@ -114,6 +121,10 @@ void loop(gpointer data);
 
 /// Gives a source pad the element's event and query functions and its fixed caps.
 void setUpSourcePad(GstPad* pad);
+
+/// Posts no-more-pads once for the document: the decoding bins wait for it from an element
+/// with sometimes pads before they offer its streams.
+void completePads(KestrelSamiElement* self);
 
 // The sink pad (SinkPad.cpp).
 

@@ -53,11 +53,37 @@ void closeDocument(KestrelSamiElement* self) {
   state.inputEnded = false;
   state.expectedSize = 0;
   state.announced = false;
+  state.padsComplete = false;
   state.finished = false;
+}
+
+/// Whether the element gives each stream of the document a pad. The demuxer does. The parser
+/// does only inside decodebin (GstDecodeBin, which uridecodebin and playbin with a text sink
+/// plug): it takes parsers before demuxers, and it offers every pad of an element it treats
+/// as a demuxer, so that the application or player chooses among the languages. Everywhere
+/// else the parser gives the viewer's stream alone: subtitleoverlay links its "src" pad and
+/// nothing more, and playbin3's parsebin must see one text stream (playbin3 of GStreamer 1.22
+/// crashes when it tears down an external file with several). The bin is known by now: the
+/// element is added to it before it starts.
+bool givesAllStreams(KestrelSamiElement* self) {
+  if (!hasSourcePad(self))
+    return true;
+  const GType decodeBin = g_type_from_name("GstDecodeBin"); // 0 before playback's plug-in loads
+  GstObject* parent = gst_object_get_parent(GST_OBJECT(self));
+  const bool inside =
+      parent != nullptr && decodeBin != 0 && G_TYPE_CHECK_INSTANCE_TYPE(parent, decodeBin) != FALSE;
+  if (parent != nullptr)
+    gst_object_unref(parent);
+  return inside;
 }
 
 GstStateChangeReturn changeState(GstElement* element, GstStateChange transition) {
   auto* self = KESTREL_SAMI_ELEMENT(element);
+  if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) {
+    self->state->allStreams = givesAllStreams(self);
+    GST_DEBUG_OBJECT(self, "%s",
+                     self->state->allStreams ? "a pad per stream" : "the viewer's stream alone");
+  }
   const GstStateChangeReturn result =
       GST_ELEMENT_CLASS(kestrel_sami_element_parent_class)->change_state(element, transition);
   if (result != GST_STATE_CHANGE_FAILURE && transition == GST_STATE_CHANGE_PAUSED_TO_READY)
@@ -122,6 +148,14 @@ void initSubclass(gpointer klass, GstStaticPadTemplate* srcTemplate, const gchar
 }
 
 } // namespace
+
+void completePads(KestrelSamiElement* self) {
+  if (self->state->padsComplete)
+    return;
+  self->state->padsComplete = true;
+  gst_element_no_more_pads(GST_ELEMENT(self));
+}
+
 } // namespace KestrelGst
 
 static void kestrel_sami_element_class_init(KestrelSamiElementClass* klass) {
@@ -166,7 +200,9 @@ static void kestrel_sami_element_init(KestrelSamiElement* self) {
   gst_element_add_pad(GST_ELEMENT(self), self->sinkPad);
 }
 
-// The parser: one always-present "src" pad.
+// The parser: one always-present "src" pad, and inside decodebin a "src_%u" pad for each
+// other stream. "Demuxer" in its class makes decodebin take those pads as a demuxer's,
+// "Parser/Subtitle" keeps it subtitleoverlay's parser.
 struct KestrelSamiParse {
   KestrelSamiElement parent;
 };
@@ -177,9 +213,13 @@ G_DEFINE_TYPE(KestrelSamiParse, kestrel_sami_parse, kestrel_sami_element_get_typ
 
 static void kestrel_sami_parse_class_init(KestrelSamiParseClass* klass) {
   KestrelGst::initSubclass(
-      klass, &KestrelGst::parseSrcTemplate, "Kestrel SAMI subtitle parser", "Codec/Parser/Subtitle",
-      "Reads SAMI subtitles through the Kestrel plug-in: the viewer's language, styled",
+      klass, &KestrelGst::parseSrcTemplate, "Kestrel SAMI subtitle parser",
+      "Codec/Demuxer/Parser/Subtitle",
+      "Reads SAMI subtitles through the Kestrel plug-in: the viewer's language, styled (inside "
+      "decodebin, every language, the viewer's first)",
       /*perStream=*/FALSE);
+  gst_element_class_add_static_pad_template(GST_ELEMENT_CLASS(klass),
+                                            &KestrelGst::demuxSrcTemplate);
 }
 
 static void kestrel_sami_parse_init(KestrelSamiParse* self) {
@@ -221,8 +261,9 @@ void initOnce(GstPlugin* plugin) {
 } // namespace
 
 // The parser is ranked above subparse (primary), so that players draw with it: subtitleoverlay
-// takes the best "Parser/Subtitle" element, and playbin's and playbin3's decoding bins try
-// parsers before demuxers. The demuxer is for applications that show every language.
+// takes the best "Parser/Subtitle" element, and the decoding bins try parsers before demuxers
+// (inside decodebin the parser gives every language). The demuxer is for pipelines that name
+// it.
 GST_ELEMENT_REGISTER_DEFINE_WITH_CODE(kestrelsamiparse, "kestrelsamiparse", GST_RANK_PRIMARY + 1,
                                       kestrel_sami_parse_get_type(), initOnce(plugin));
 GST_ELEMENT_REGISTER_DEFINE_WITH_CODE(kestrelsamidemux, "kestrelsamidemux", GST_RANK_PRIMARY + 1,

@@ -32,13 +32,13 @@ GstStream* describe(const KestrelTool::StreamDescription& stream, const std::str
   return description;
 }
 
-/// Gives the stream a pad: the parser's "src", or a new "src_<index>" of the demuxer.
+/// Gives the stream a pad: the parser's "src" to the first, else a new "src_<index>".
 void addOutput(KestrelSamiElement* self, const KestrelTool::StreamDescription& stream,
                bool selected, guint index) {
   ElementState& state = *self->state;
   Output out;
   out.stream = &stream;
-  out.added = perStream(self);
+  out.added = index > 0 || !hasSourcePad(self);
   if (out.added) {
     gchar* name = g_strdup_printf("src_%u", index);
     out.pad = gst_pad_new_from_static_template(&demuxSrcTemplate, name);
@@ -49,10 +49,11 @@ void addOutput(KestrelSamiElement* self, const KestrelTool::StreamDescription& s
     gst_object_unref(out.pad); // the element keeps it
   }
   // decodebin hands a player the streams in the order of their identifiers: the pad's place
-  // leads, so that the viewer's stream comes first there too. The parser's "src" goes on as
-  // upstream's stream, as a parser's output does: a player that chose upstream's stream
-  // (playbin3 selects from the collection made before we parsed) finds it again so.
-  gchar* id = out.added ? nullptr : gst_pad_get_stream_id(self->sinkPad);
+  // leads, so that the viewer's stream comes first there too. The parser's "src", when it is
+  // the only pad, goes on as upstream's stream, as a parser's output does: a player that chose
+  // upstream's stream (playbin3 selects from the collection made before we parsed) finds it
+  // again so.
+  gchar* id = !out.added && state.announced ? gst_pad_get_stream_id(self->sinkPad) : nullptr;
   if (id == nullptr)
     id = gst_pad_create_stream_id_printf(out.pad, GST_ELEMENT(self), "%04u-%" G_GUINT64_FORMAT,
                                          index, stream.id);
@@ -157,8 +158,6 @@ bool openInput(KestrelSamiElement* self) {
   state.session = std::move(session);
   positionStreams(state);
   GST_OBJECT_UNLOCK(self);
-  if (perStream(self))
-    gst_element_no_more_pads(GST_ELEMENT(self));
   if (state.collection != nullptr)
     gst_element_post_message(GST_ELEMENT(self),
                              gst_message_new_stream_collection(GST_OBJECT(self), state.collection));
@@ -174,6 +173,7 @@ void endInput(KestrelSamiElement* self) {
   // Opened on upstream's thread, which has nothing more to give: the memory its buffers
   // leave behind is where the container's entries go. The task only plays.
   openInput(self);
+  completePads(self);
   gst_pad_start_task(self->sinkPad, loop, self, nullptr);
 }
 
@@ -248,6 +248,7 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
       gst_caps_unref(caps);
       gst_object_unref(src);
       state.announced = true;
+      completePads(self); // its one stream is there already
     }
     gst_event_unref(event);
     return TRUE;

@@ -173,7 +173,7 @@ void loop(gpointer data) {
   ElementState& state = *self->state;
   if (!state.session) {
     gst_pad_pause_task(self->sinkPad);
-    if (!perStream(self)) {
+    if (hasSourcePad(self)) {
       // An overlay that waits for text lets the video go on once the text stream has ended.
       GstPad* src = gst_element_get_static_pad(GST_ELEMENT(self), "src");
       if (!state.announced) {

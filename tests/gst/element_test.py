@@ -162,26 +162,36 @@ def case_examples():
     # Also read three bytes at a time, so that UTF-8 sequences arrive cut in two: the text
     # must still be taken as UTF-8.
     korean = examples_dir / "two-languages.smi"
-    for path, block in [(p, 4096) for p in examples + [misnested]] + [(korean, 3)]:
-        print(path.name, block)
-        want = exported(path)
-        pipeline = Gst.parse_launch(f'filesrc blocksize={block} location="{path}" ! '
-                                    'kestrelsamidemux name=parse')
+    # And through the decoding bins that plug the parser: decodebin (uridecodebin's too) offers
+    # every stream as the demuxer does, parsebin (playbin3's) the viewer's alone.
+    demux = 'filesrc blocksize={block} location="{path}" ! kestrelsamidemux name=parse'
+    rows = [(p, 4096, demux, None) for p in examples + [misnested]] + [
+        (korean, 3, demux, None),
+        (korean, 4096, 'filesrc location="{path}" ! decodebin name=parse', None),
+        (korean, 4096, 'uridecodebin name=parse uri="{uri}"', None),
+        (korean, 4096, 'filesrc location="{path}" ! parsebin name=parse', 1)]
+    for path, block, description, offered in rows:
+        bin_name = description.split(" name=")[0].split()[-1]
+        print(path.name, block, bin_name)
+        launched = Gst.parse_launch(description.format(block=block, path=path, uri=path.as_uri()))
+        pipeline = launched if isinstance(launched, Gst.Pipeline) else Gst.Pipeline()
+        if pipeline is not launched:
+            pipeline.add(launched)
         streams, error = collect(pipeline, pipeline.get_by_name("parse"))
-        check(error is None, f"{path.name}: {error}")
-        check(len(streams) == len(want), f"{path.name}: {len(streams)} pads, "
-                                         f"{len(want)} streams")
         # The viewer's stream first (with LANG=C, the container's own choice), then the rest in
         # the document's order.
-        want.sort(key=lambda stream: not stream["selected"])
+        want = sorted(exported(path), key=lambda stream: not stream["selected"])[:offered]
+        check(error is None, f"{path.name} {bin_name}: {error}")
+        check(len(streams) == len(want), f"{path.name} {bin_name}: {len(streams)} pads, "
+                                         f"{len(want)} streams")
         for index, stream in enumerate(want):
             got = streams.get(f"src_{index}", {"tags": {}, "samples": [], "flags": 0})
-            where = f"{path.name} src_{index} (stream {stream['id']})"
+            where = f"{path.name} {bin_name} src_{index} (stream {stream['id']})"
             check(got["tags"].get(Gst.TAG_LANGUAGE_CODE) == (stream["language"] or None),
                   f"{where}: language tag {got['tags']}")
             check(got["tags"].get(Gst.TAG_TITLE) == (stream["name"] or None),
                   f"{where}: title tag {got['tags']}")
-            check(bool(got["flags"] & Gst.StreamFlags.SELECT) == (index == 0),
+            check(offered == 1 or bool(got["flags"] & Gst.StreamFlags.SELECT) == (index == 0),
                   f"{where}: stream flags {got['flags']}")
             check(len(got["samples"]) == len(stream["subtitles"]),
                   f"{where}: {len(got['samples'])} buffers, {len(stream['subtitles'])} subtitles")
@@ -259,16 +269,18 @@ def case_playbin():
     inside = []
     playbin.iterate_recurse().foreach(inside.append)
     parsers = {e.get_factory().get_name() for e in inside if e.get_factory() is not None}
-    # playbin's decoding bin tries parsers before demuxers: the parser, with the viewer's stream.
+    # playbin's decoding bin tries parsers before demuxers: the parser, with every language,
+    # the viewer's first.
     check("kestrelsamiparse" in parsers and "subparse" not in parsers,
           f"playbin with a text sink picks the parser over subparse: {sorted(parsers)}")
-    check(playbin.get_property("n-text") == 1, f"n-text {playbin.get_property('n-text')}")
-    tags = playbin.emit("get-text-tags", 0)
-    language = tags.get_string(Gst.TAG_LANGUAGE_CODE)[1] if tags else None
-    check(language == "ko", f"LANG says Korean, the text stream is in {language}")
+    check(playbin.get_property("n-text") == len(want), f"n-text {playbin.get_property('n-text')}")
+    languages = [tags.get_string(Gst.TAG_LANGUAGE_CODE)[1] if tags else None for tags in
+                 (playbin.emit("get-text-tags", i) for i in range(len(want)))]
+    check(languages == ["ko", "en"], f"LANG says Korean, the text streams are in {languages}")
 
-    def cue_at(ms):  # the subtitle on screen at ms, or the next one
-        return next((c["start"], c["text"]) for c in want["ko"] if c["start"] + c["duration"] > ms)
+    def cue_at(ms, language="ko"):  # the subtitle on screen at ms, or the next one
+        return next((c["start"], c["text"]) for c in want[language]
+                    if c["start"] + c["duration"] > ms)
 
     # Paused, each seek prerolls the subtitle on screen at its position; playing, a seek lands
     # on the right one too.
@@ -281,6 +293,10 @@ def case_playbin():
                       text_sink.try_pull_preroll(10 * Gst.SECOND))
         check(got == cue_at(position), f"{'playing' if playing else 'paused'}, seek to "
                                        f"{position} ms: {got}, expected {cue_at(position)}")
+    playbin.set_property("current-text", 1)  # the viewer picks the other language
+    seek(playbin, 3000)
+    got = text_of(text_sink.try_pull_sample(10 * Gst.SECOND))
+    check(got == cue_at(3000, "en"), f"current-text 1: {got}, expected {cue_at(3000, 'en')}")
     playbin.set_state(Gst.State.NULL)
 
 
