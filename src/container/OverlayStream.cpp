@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace Kestrel {
 namespace {
@@ -158,7 +159,8 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   struct ChunkRelease {
     void operator()(MediaChunk* c) const { c->release(); }
   };
-  const int32_t size = entry.size;
+  const std::string_view text = entry.text();
+  const auto size = static_cast<int32_t>(text.size());
   // An empty text needs no buffer, and the allocator would never free one of size 0.
   // Out of memory, the read fails and the entry stays next: the engine cannot take an
   // exception, and may ask again.
@@ -167,7 +169,7 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
     bytes.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
     if (!bytes)
       return kResultFailure;
-    std::memcpy(bytes.get(), entry.text, static_cast<size_t>(size));
+    std::memcpy(bytes.get(), text.data(), text.size());
   }
   std::unique_ptr<MediaChunk, ChunkRelease> sample;
   try {

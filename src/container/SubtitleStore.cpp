@@ -6,9 +6,16 @@
 namespace Kestrel {
 
 const char* SubtitleTexts::store(std::string_view text) {
-  if (text.size() > left_) {
+  unsigned char length[10];
+  std::size_t lengthBytes = 0;
+  for (std::size_t left = text.size(); left >= 0x80; left >>= 7)
+    length[lengthBytes++] = static_cast<unsigned char>((left & 0x7Fu) | 0x80u);
+  length[lengthBytes] = static_cast<unsigned char>(text.size() >> (7 * lengthBytes));
+  ++lengthBytes;
+  const std::size_t needed = lengthBytes + text.size();
+  if (needed > left_) {
     // At least 4 KiB, so that a store expecting nothing still holds many small texts in one.
-    const std::size_t size = std::max({text.size(), nextBlock_, std::size_t{4096}});
+    const std::size_t size = std::max({needed, nextBlock_, std::size_t{4096}});
     blocks_.reserve(blocks_.size() + 1); // a failure here loses no block
     blocks_.emplace_back(new char[size]);
     free_ = blocks_.back().get();
@@ -17,10 +24,11 @@ const char* SubtitleTexts::store(std::string_view text) {
     nextBlock_ = allocated_;
   }
   char* place = free_;
+  std::memcpy(place, length, lengthBytes);
   if (!text.empty())
-    std::memcpy(place, text.data(), text.size());
-  free_ += text.size();
-  left_ -= text.size();
+    std::memcpy(place + lengthBytes, text.data(), text.size());
+  free_ += needed;
+  left_ -= needed;
   return place;
 }
 
@@ -30,7 +38,7 @@ void TrackEntries::add(std::string_view text, uint32_t start, uint32_t duration)
   if (entries.size() == entries.capacity()) // the text is stored only where its entry has room
     entries.reserve(std::max<std::size_t>(8, 2 * entries.size()));
   const char* stored = texts->store(text);
-  entries.push_back({stored, start, duration, static_cast<int32_t>(text.size())});
+  entries.push_back({stored, start, duration});
 }
 
 } // namespace Kestrel

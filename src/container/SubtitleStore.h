@@ -20,8 +20,19 @@ public:
   SubtitleTexts(const SubtitleTexts&) = delete;
   SubtitleTexts& operator=(const SubtitleTexts&) = delete;
 
-  /// A copy of text (not terminated) that lives as long as the store.
+  /// Stores a copy of text (not terminated) that lives as long as the store, after its
+  /// length in 7-bit groups, lowest first, the high bit set on all but the last; textAt
+  /// reads it back.
   const char* store(std::string_view text);
+  [[nodiscard]] static std::string_view textAt(const char* stored) {
+    std::size_t length = 0;
+    unsigned shift = 0;
+    const auto* byte = reinterpret_cast<const unsigned char*>(stored);
+    for (; (*byte & 0x80u) != 0; ++byte, shift += 7)
+      length |= static_cast<std::size_t>(*byte & 0x7Fu) << shift;
+    length |= static_cast<std::size_t>(*byte) << shift;
+    return {reinterpret_cast<const char*>(byte + 1), length};
+  }
   /// Bytes of all blocks made so far.
   [[nodiscard]] std::size_t allocated() const { return allocated_; }
 
@@ -34,15 +45,18 @@ private:
 };
 
 /// One stored subtitle: its times as the document gave them (milliseconds, compared as
-/// unsigned numbers) and its text, which lies in its track's SubtitleTexts.
+/// unsigned numbers) and where its text lies in its track's SubtitleTexts. Sixteen bytes: the
+/// text's length is stored before its bytes, in the few bytes a length needs.
 struct StoredEntry {
-  const char* text;  // size bytes, not terminated
-  uint32_t start;    // the sample's timestamp
-  uint32_t duration; // the sample's duration
-  int32_t size;
+  const char* stored; // as SubtitleTexts::store returned it
+  uint32_t start;     // the sample's timestamp
+  uint32_t duration;  // the sample's duration
 
+  [[nodiscard]] std::string_view text() const { return SubtitleTexts::textAt(stored); }
   [[nodiscard]] uint32_t end() const { return start + duration; } // wraps as the engine's sum
 };
+
+static_assert(sizeof(StoredEntry) == 16, "an entry is a pointer and two times");
 
 /// A track's subtitles as a parser hands them to the container: the entries, and the texts
 /// they point into, which every track of one open shares. Entries are copied by value and

@@ -505,7 +505,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   textLeft_ -= total + 1;
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
-  if (refiled != kNotFiled && static_cast<std::size_t>(track.track[refiled].size) + total >
+  if (refiled != kNotFiled && track.track[refiled].text().size() + total >
                                   static_cast<std::size_t>(INT32_MAX) - 1) {
     refiled = kNotFiled; // too large joined: a subtitle of its own
     separator = {};
@@ -528,7 +528,8 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     // The start's subtitle is taken up again, as if its paragraphs had just been read. Filed
     // again, its text is stored anew: that costs the bound too.
     const StoredEntry& entry = track.track[refiled];
-    const auto used = static_cast<std::size_t>(entry.size);
+    const std::string_view stored = entry.text();
+    const std::size_t used = stored.size();
     if (used >= textLeft_) {
       exhausted_ = true;
       return;
@@ -537,10 +538,10 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     Pending& again = addPending(track, UINT64_MAX, used + piece + separator.size());
     again.start = start_;
     if (used > 0)
-      std::memcpy(again.bytes.get(), entry.text, used);
+      std::memcpy(again.bytes.get(), stored.data(), used);
     again.size = used;
     again.bytes[used] = '\0';
-    again.segmentShows = !isBlankText(std::string_view(entry.text, used));
+    again.segmentShows = !isBlankText(stored);
     again.refiles = refiled;
     joined = &again;
   }
@@ -610,8 +611,7 @@ void DocumentScan::file(Pending& pending) {
   if (pending.refiles != kNotFiled) {
     // Grown where it lies: its place in the track and its duration stay.
     StoredEntry& old = list[pending.refiles];
-    old.text = texts_->store(text);
-    old.size = static_cast<int32_t>(text.size());
+    old.stored = texts_->store(text);
     giveBack(pending);
     return;
   }
@@ -631,8 +631,7 @@ void DocumentScan::file(Pending& pending) {
   }
   if (!track.byStart)
     startIndex_[&track].emplace(pending.start, list.size());
-  list.push_back({texts_->store(text), pending.start, static_cast<uint32_t>(kDefaultDuration),
-                  static_cast<int32_t>(text.size())});
+  list.push_back({texts_->store(text), pending.start, static_cast<uint32_t>(kDefaultDuration)});
   giveBack(pending);
 }
 

@@ -23,7 +23,7 @@ std::vector<std::string> scanned(std::string document) {
     for (const Kestrel::StoredEntry& entry : *track.entries) {
       out.push_back(key + " " + std::to_string(entry.start) + "+" +
                     std::to_string(entry.duration) + " " +
-                    std::string(entry.text, static_cast<std::size_t>(entry.size)));
+                    std::string(entry.text()));
     }
   }
   return out;
