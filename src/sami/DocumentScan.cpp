@@ -530,7 +530,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     const StoredEntry& entry = track.track[refiled];
     const std::string_view stored = entry.text();
     const std::size_t used = stored.size();
-    if (used >= textLeft_) {
+    if (used > textLeft_) {
       exhausted_ = true;
       return;
     }

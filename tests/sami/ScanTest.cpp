@@ -409,3 +409,22 @@ TEST(Scan, StopsWhereItsTextBoundIsReached) {
     EXPECT_EQ(filed, bound < 30 ? 2u : 3u) << bound;
   }
 }
+
+TEST(Scan, ASubtitleTakenUpAgainCostsItsTextAgain) {
+  // Start 1 comes back after start 2: its "ab" is stored anew with "<**>ef", and that copy
+  // counts too (3 + 3 + 2 + 7 bytes), so that documents coming back to one start again and
+  // again cannot grow the store past the bound.
+  const std::string document = "<SYNC Start=1><P>ab<SYNC Start=2><P>cd<SYNC Start=1><P>ef";
+  const struct {
+    std::size_t bound;
+    bool exhausted;
+  } cases[] = {{15, false}, {14, true}};
+  for (const auto& c : cases) {
+    DocumentScan scan;
+    scan.limitText(c.bound);
+    std::string text = document;
+    scan.scan(text.data());
+    EXPECT_EQ(scan.exhausted(), c.exhausted) << c.bound;
+  }
+  EXPECT_EQ(scanned(document), (Lines{"-unknown- 1+1 ab<**>ef", "-unknown- 2+10000 cd"}));
+}
