@@ -26,7 +26,6 @@
 #include <functional>
 #include <malloc.h>
 #include <map>
-#include <utility>
 #include <memory>
 #include <new>
 #include <spawn.h>
@@ -35,6 +34,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -460,8 +460,8 @@ void printTable(TableReporter& reporter, const char* self, bool quick) {
                     ratio, "-", "info");
         return;
       }
-      std::printf("%-58s %9.0fM %8.2f %8.1f  %s\n", what.c_str(),
-                  static_cast<double>(bytes) / 1e6, ratio, target, ratio <= target ? "ok" : "OVER");
+      std::printf("%-58s %9.0fM %8.2f %8.1f  %s\n", what.c_str(), static_cast<double>(bytes) / 1e6,
+                  ratio, target, ratio <= target ? "ok" : "OVER");
     };
     memoryRow("  resident before open (program, libraries) / file size", memory.before, 1);
     memoryRow("peak RSS open " + name, memory.peak, 2.5);

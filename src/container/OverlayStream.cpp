@@ -30,8 +30,8 @@ constexpr uint32_t kReadAhead = 500;
 OverlayStream::OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
                              MediaBufferAllocator& allocator, StreamFormat format,
                              uint64_t streamId, std::span<const StoredEntry> sorted,
-                             BufferString trackName,
-                             BufferString trackLanguage, BufferString trackRegion)
+                             BufferString trackName, BufferString trackLanguage,
+                             BufferString trackRegion)
     : StreamInterface(owner->getContainerId(), streamId, /*streamKind=*/0), container_(owner),
       lock_(&lock), allocator_(&allocator), format_(format), name_(std::move(trackName)),
       language_(std::move(trackLanguage)), region_(std::move(trackRegion)), entries_(sorted) {

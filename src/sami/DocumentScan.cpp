@@ -26,8 +26,7 @@ uint64_t leadingBytes(std::string_view key) {
 } // namespace
 
 DocumentScan::DocumentScan(std::size_t expectedText)
-    : texts_(std::make_shared<SubtitleTexts>(expectedText)),
-      entityIndex_(EntityIndex::standard()) {
+    : texts_(std::make_shared<SubtitleTexts>(expectedText)), entityIndex_(EntityIndex::standard()) {
   unknownTrack_ = &keys_.find(kUnknownTrack);
   fontKey_ = &keys_.find("font");
 }
@@ -505,8 +504,8 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   textLeft_ -= total + 1;
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
-  if (refiled != kNotFiled && track.track[refiled].text().size() + total >
-                                  static_cast<std::size_t>(INT32_MAX) - 1) {
+  if (refiled != kNotFiled &&
+      track.track[refiled].text().size() + total > static_cast<std::size_t>(INT32_MAX) - 1) {
     refiled = kNotFiled; // too large joined: a subtitle of its own
     separator = {};
   }
@@ -669,9 +668,9 @@ std::size_t DocumentScan::filedAt(const KeyInfo& track, uint32_t start) const {
   // Starts mostly rise: a start after the last one filed was not filed before.
   if (list.empty() || start > list.back().start)
     return kNotFiled;
-  const auto found =
-      std::lower_bound(list.begin(), list.end(), start,
-                       [](const StoredEntry& entry, uint32_t value) { return entry.start < value; });
+  const auto found = std::lower_bound(
+      list.begin(), list.end(), start,
+      [](const StoredEntry& entry, uint32_t value) { return entry.start < value; });
   if (found == list.end() || found->start != start)
     return kNotFiled;
   return static_cast<std::size_t>(found - list.begin());

@@ -20,8 +20,9 @@ namespace Kestrel {
 
 /// The single pass over a decoded SAMI document: follows the element stack, style sheets
 /// and SYNC blocks, cuts the text into subtitles, styles them and files each as an entry in
-/// its track's list, its text in one store that every track shares. Every input is handled in time linear in its size plus the size of
-/// the subtitles it yields, however deep the stack, long the runs or large the style sheet.
+/// its track's list, its text in one store that every track shares. Every input is handled
+/// in time linear in its size plus the size of the subtitles it yields, however deep the
+/// stack, long the runs or large the style sheet.
 class DocumentScan {
 public:
   using Entries = KeyInfo::Entries;

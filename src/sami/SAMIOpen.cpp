@@ -101,8 +101,8 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
     }
     // The container takes the entries; every track of this open shares the texts.
     EntryList entries{std::move(*track.entries), scan.texts()};
-    (void)createStream(entries, track.name ? bytesOf(*track.name) : defaultName,
-                       bytesOf(language), bytesOf(region), track.byStart);
+    (void)createStream(entries, track.name ? bytesOf(*track.name) : defaultName, bytesOf(language),
+                       bytesOf(region), track.byStart);
   }
   return kResultOk;
 }

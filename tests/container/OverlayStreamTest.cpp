@@ -3,8 +3,8 @@
 #include "ContainerFixture.h"
 
 #include <cstring>
-#include <string_view>
 #include <gtest/gtest.h>
+#include <string_view>
 
 namespace {
 

@@ -21,9 +21,8 @@ std::vector<std::string> scanned(std::string document) {
   for (const DocumentScan::Track& track : scan.tracks()) {
     const std::string key(track.key);
     for (const Kestrel::StoredEntry& entry : *track.entries) {
-      out.push_back(key + " " + std::to_string(entry.start) + "+" +
-                    std::to_string(entry.duration) + " " +
-                    std::string(entry.text()));
+      out.push_back(key + " " + std::to_string(entry.start) + "+" + std::to_string(entry.duration) +
+                    " " + std::string(entry.text()));
     }
   }
   return out;

@@ -5,36 +5,8 @@
 
 #include <iostream>
 #include <memory>
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#endif
 
 namespace KestrelTool {
-namespace {
-
-// Builds with a sanitizer check for leaks when the process ends.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
-    __has_feature(memory_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-} // namespace
-
-bool checksLeaksAtExit() {
-#ifdef RUNNING_ON_VALGRIND
-  return kSanitized || RUNNING_ON_VALGRIND != 0;
-#else
-  return kSanitized;
-#endif
-}
 
 int fail(int code, const std::string& sentence) {
   std::cerr << "kestrel-sami: " << sentence << '\n';
@@ -101,29 +73,11 @@ int Tool::run() {
     return info(opened);
   case Command::Play:
     return play(opened);
-  case Command::Export: {
-    const int code = exportStreams(opened);
-    if (!options_.verbose && !checksLeaksAtExit())
-      keepUntilExit(std::move(library), std::move(session));
-    return code;
-  }
+  case Command::Export:
+    return exportStreams(opened);
   default:
     return 0;
   }
-}
-
-/// Keeps the plug-in and the session of a finished export until the process ends, as a
-/// static that is never destroyed: what is left is the document the container holds, one
-/// block per subtitle, and giving it back block by block is work nobody waits for. With
-/// --verbose (the plug-in's messages as it lets go) and under a leak checker everything is
-/// taken down as usual.
-void Tool::keepUntilExit(std::unique_ptr<PluginLibrary> library, std::unique_ptr<Session> session) {
-  struct Kept {
-    std::unique_ptr<PluginLibrary> library;
-    std::unique_ptr<Session> session;
-  };
-  static Kept* const kept = new Kept{std::move(library), std::move(session)};
-  (void)kept;
 }
 
 } // namespace KestrelTool

@@ -32,10 +32,6 @@ constexpr int kExitCantCreate = 73;
 /// Says sentence on stderr, prefixed with the tool's name, and returns code.
 int fail(int code, const std::string& sentence);
 
-/// Whether the process runs under a checker that looks for leaks when it ends: a build with
-/// a sanitizer, or Valgrind. Such a process hands everything back before it ends.
-bool checksLeaksAtExit();
-
 /// The tool's version, the plug-in's it would load (and the converter library that one
 /// loads) and the ICU the tool detects code pages with.
 int printVersions(const Options& options);
@@ -48,14 +44,6 @@ public:
   int run();
 
 private:
-  /// Keeps the plug-in and the session of a finished export until the process ends, as a
-  /// static that is never destroyed: what is left is the document the container holds, one
-  /// block per subtitle, and giving it back block by block is work nobody waits for. With
-  /// --verbose (the plug-in's messages as it lets go) and under a leak checker everything is
-  /// taken down as usual.
-  static void keepUntilExit(std::unique_ptr<PluginLibrary> library,
-                            std::unique_ptr<Session> session);
-
   int probe(Session& session, const std::string& url, const LogWatch& observe);
 
   /// Whether the encoding chosen holds: true unless the file's start was UTF-8 and its rest
