@@ -55,17 +55,8 @@ struct Track {
     container->attach(&host, 1);
     const std::string text = "<font face=\"Arial\" size=\"3\">A subtitle of typical length</font>";
     Kestrel::SubtitleParserTemplate<SAMIContainer>::EntryList entries;
-    entries.reserve(kEntries);
-    for (int32_t i = 0; i < kEntries; ++i) {
-      char* bytes = new char[text.size() + 1];
-      std::memcpy(bytes, text.c_str(), text.size() + 1);
-      auto* entry =
-          container->chunkAllocator().createChunk(bytes, static_cast<int32_t>(text.size()));
-      entry->used = static_cast<int32_t>(text.size());
-      entry->timestamp = (i + 1) * kStep;
-      entry->duration = kStep / 2;
-      entries.push_back(entry);
-    }
+    for (int32_t i = 0; i < kEntries; ++i)
+      entries.add(text, static_cast<uint32_t>((i + 1) * kStep), kStep / 2);
     container->createStream(entries, "bench", "en", "");
     container->selectProgram(container->getProgramIds().head->value);
     stream = static_cast<Stream*>(host.streams().at(0));

@@ -39,6 +39,7 @@ TEST(AllocationFailure, OpenFailsCleanlyWhereverMemoryRunsOut) {
       "<SYNC Start=1000><P Class=ENCC>Tom &amp; Jerry<br>again\n"
       "<SYNC Start=1000><P Class=KRCC><font color=red>안녕</font>\n"
       "<SYNC Start=3000><P Class=ENCC>&nbsp;\n<SYNC Start=3000><P Class=KRCC>&nbsp;\n"
+      "<SYNC Start=1000><P Class=ENCC>once more\n" // the subtitle at 1000 taken up again
       "</BODY></SAMI>\n";
   KestrelTest::TempDir dir;
   const Kestrel::BufferString url(KestrelTest::fileUrl(dir.write("film.smi", document)).c_str());
