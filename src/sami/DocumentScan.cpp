@@ -630,6 +630,8 @@ void DocumentScan::file(Pending& pending) {
   }
   if (!track.byStart)
     startIndex_[&track].emplace(pending.start, list.size());
+  if (list.capacity() == 0)
+    list.reserve(4); // most tracks of a document of many classes hold a few subtitles
   list.push_back({texts_->store(text), pending.start, static_cast<uint32_t>(kDefaultDuration)});
   giveBack(pending);
 }
