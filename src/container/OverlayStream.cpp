@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string_view>
 
 namespace Kestrel {
 namespace {
@@ -30,11 +29,12 @@ constexpr uint32_t kReadAhead = 500;
 OverlayStream::OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
                              MediaBufferAllocator& allocator, StreamFormat format,
                              uint64_t streamId, std::span<const StoredEntry> sorted,
-                             BufferString trackName, BufferString trackLanguage,
-                             BufferString trackRegion)
+                             const SubtitleTexts* texts, BufferString trackName,
+                             BufferString trackLanguage, BufferString trackRegion)
     : StreamInterface(owner->getContainerId(), streamId, /*streamKind=*/0), container_(owner),
       lock_(&lock), allocator_(&allocator), format_(format), name_(std::move(trackName)),
-      language_(std::move(trackLanguage)), region_(std::move(trackRegion)), entries_(sorted) {
+      language_(std::move(trackLanguage)), region_(std::move(trackRegion)), entries_(sorted),
+      texts_(texts) {
   rate = 1000;
   imageProperties_.width = 640;
   imageProperties_.height = 480;
@@ -159,8 +159,7 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
   struct ChunkRelease {
     void operator()(MediaChunk* c) const { c->release(); }
   };
-  const std::string_view text = entry.text();
-  const auto size = static_cast<int32_t>(text.size());
+  const auto size = static_cast<int32_t>(texts_->sizeAt(entry.stored));
   // An empty text needs no buffer, and the allocator would never free one of size 0.
   // Out of memory, the read fails and the entry stays next: the engine cannot take an
   // exception, and may ask again.
@@ -169,7 +168,7 @@ int32_t OverlayStream::readStream(MediaChunk** chunk) {
     bytes.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
     if (!bytes)
       return kResultFailure;
-    std::memcpy(bytes.get(), text.data(), text.size());
+    texts_->copyAt(entry.stored, bytes.get());
   }
   std::unique_ptr<MediaChunk, ChunkRelease> sample;
   try {

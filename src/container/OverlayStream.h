@@ -30,8 +30,8 @@ public:
   /// container's and must outlive the stream's use.
   OverlayStream(SubtitleContainerInterface* owner, std::recursive_mutex& lock,
                 MediaBufferAllocator& allocator, StreamFormat format, uint64_t streamId,
-                std::span<const StoredEntry> sorted, BufferString trackName,
-                BufferString trackLanguage, BufferString trackRegion);
+                std::span<const StoredEntry> sorted, const SubtitleTexts* texts,
+                BufferString trackName, BufferString trackLanguage, BufferString trackRegion);
   ~OverlayStream() override; // slot 0: the engine deletes announced streams
 
   int32_t reserved1() override; // slot 1: 0
@@ -53,6 +53,7 @@ public:
   /// stream has none.
   void forgetEntries() { entries_ = {}; }
   [[nodiscard]] std::span<const StoredEntry> storedEntries() const { return entries_; }
+  [[nodiscard]] const SubtitleTexts* storedTexts() const { return texts_; }
   [[nodiscard]] const BufferString& languageCode() const { return language_; }
   [[nodiscard]] const BufferString& regionCode() const { return region_; }
   [[nodiscard]] int32_t readPosition() const { return position_; }
@@ -69,6 +70,7 @@ private:
   BufferString language_;
   BufferString region_;
   std::span<const StoredEntry> entries_; // ascending by start; the container's
+  const SubtitleTexts* texts_;           // where their texts lie; the container's
   int32_t position_ = 0; // next entry to deliver; -1 or entryCount() when past an end
   ImageProperties imageProperties_;
 };

@@ -180,9 +180,9 @@ bool SubtitleParserTemplate<Format>::createStream(EntryList& entries, BufferStri
   // Everything that can fail comes first, so that a failure leaves the store as it was.
   // The stream reads the entries where the track keeps them: moving the vector keeps its
   // storage where it is.
-  auto stream = std::make_unique<OverlayStream>(this, lock_, *chunkAllocator_, streamFormat(), id,
-                                                std::span<const StoredEntry>(list), std::move(name),
-                                                std::move(language), std::move(region));
+  auto stream = std::make_unique<OverlayStream>(
+      this, lock_, *chunkAllocator_, streamFormat(), id, std::span<const StoredEntry>(list),
+      entries.texts.get(), std::move(name), std::move(language), std::move(region));
   // Identifiers mostly rise, so each track goes in at the end of the map. Should the node
   // not be had, the entries stay with the caller, who still owns them.
   auto slot = tracks_.lower_bound(id);

@@ -504,8 +504,8 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
   textLeft_ -= total + 1;
   if (piece > static_cast<std::size_t>(INT32_MAX) - 1)
     return; // larger than a sample can say
-  if (refiled != kNotFiled &&
-      track.track[refiled].text().size() + total > static_cast<std::size_t>(INT32_MAX) - 1) {
+  if (refiled != kNotFiled && texts_->sizeAt(track.track[refiled].stored) + total >
+                                  static_cast<std::size_t>(INT32_MAX) - 1) {
     refiled = kNotFiled; // too large joined: a subtitle of its own
     separator = {};
   }
@@ -527,8 +527,7 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     // The start's subtitle is taken up again, as if its paragraphs had just been read. Filed
     // again, its text is stored anew: that costs the bound too.
     const StoredEntry& entry = track.track[refiled];
-    const std::string_view stored = entry.text();
-    const std::size_t used = stored.size();
+    const std::size_t used = texts_->sizeAt(entry.stored);
     if (used > textLeft_) {
       exhausted_ = true;
       return;
@@ -536,16 +535,16 @@ void DocumentScan::emit(const char* text, std::size_t length, bool blankBefore, 
     textLeft_ -= used;
     Pending& again = addPending(track, UINT64_MAX, used + piece + separator.size());
     again.start = start_;
-    if (used > 0)
-      std::memcpy(again.bytes.get(), stored.data(), used);
+    texts_->copyAt(entry.stored, again.bytes.get());
     again.size = used;
     again.bytes[used] = '\0';
-    again.segmentShows = !isBlankText(stored);
+    again.segmentShows = !isBlankText(std::string_view(again.bytes.get(), used));
     again.refiles = refiled;
     joined = &again;
   }
   if (joined == nullptr) {
     joined = &addPending(track, paragraph_, piece);
+    joined->wrapping = texts_->wrapping(opening_, closing_);
   } else {
     if (continues)
       joined->size -= joined->tagCloses + joined->ruleCloses;
@@ -610,7 +609,7 @@ void DocumentScan::file(Pending& pending) {
   if (pending.refiles != kNotFiled) {
     // Grown where it lies: its place in the track and its duration stay.
     StoredEntry& old = list[pending.refiles];
-    old.stored = texts_->store(text);
+    old.stored = texts_->store(text, pending.wrapping);
     giveBack(pending);
     return;
   }
@@ -632,7 +631,8 @@ void DocumentScan::file(Pending& pending) {
     startIndex_[&track].emplace(pending.start, list.size());
   if (list.capacity() == 0)
     list.reserve(4); // most tracks of a document of many classes hold a few subtitles
-  list.push_back({texts_->store(text), pending.start, static_cast<uint32_t>(kDefaultDuration)});
+  list.push_back({texts_->store(text, pending.wrapping), pending.start,
+                  static_cast<uint32_t>(kDefaultDuration)});
   giveBack(pending);
 }
 

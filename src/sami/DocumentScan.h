@@ -111,6 +111,9 @@ private:
     bool segmentShows = false;
     bool earlierShows = false;
     std::size_t refiles = kNotFiled; // the filed subtitle of its start that it grows
+    // The rule markup its first piece is wrapped in, which the store keeps once for all the
+    // subtitles it wraps.
+    uint32_t wrapping = SubtitleTexts::kNoWrapping;
 
     /// Room for more bytes and a terminator after the size used.
     void reserve(std::size_t more);

@@ -22,7 +22,7 @@ std::vector<std::string> scanned(std::string document) {
     const std::string key(track.key);
     for (const Kestrel::StoredEntry& entry : *track.entries) {
       out.push_back(key + " " + std::to_string(entry.start) + "+" + std::to_string(entry.duration) +
-                    " " + std::string(entry.text()));
+                    " " + scan.texts()->textAt(entry.stored));
     }
   }
   return out;
