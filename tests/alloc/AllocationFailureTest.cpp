@@ -78,6 +78,39 @@ TEST(AllocationFailure, OpenFailsCleanlyWhereverMemoryRunsOut) {
   EXPECT_GT(failures, 20);
 }
 
+TEST(AllocationFailure, AnOpenAllocatesPerTrackNotPerSubtitle) {
+  // Two styled tracks of n subtitles each: a thousand times the subtitles adds only the
+  // doublings of two entry arrays, where one allocation per subtitle would add thousands.
+  KestrelTest::TempDir dir;
+  const auto allocationsOpening = [&dir](int subtitles) {
+    std::string document = "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\nP { color: white; }\n"
+                           ".ENCC { lang: en-US; }\n.KRCC { lang: ko-KR; }\n--></STYLE></HEAD>";
+    for (int i = 0; i < subtitles; ++i)
+      for (const char* cls : {"ENCC", "KRCC"})
+        document += "<SYNC Start=" + std::to_string(1000 * (i + 1)) + "><P Class=" + cls +
+                    ">line " + std::to_string(i) + " &amp; more<br>second\n";
+    const Kestrel::BufferString url(
+        KestrelTest::fileUrl(dir.write("n" + std::to_string(subtitles) + ".smi", document))
+            .c_str());
+    Kestrel::SourceDescriptor source;
+    source.url = &url;
+    TestContainerHost host;
+    host.recordQueries = false;
+    ContainerPtr container = makeContainer(&host);
+    AllocTest::startCounting();
+    const int32_t result = container->open(&source);
+    const long made = AllocTest::counted();
+    AllocTest::disarm();
+    EXPECT_EQ(result, kResultOk);
+    return made;
+  };
+  (void)allocationsOpening(1); // what the first open of a process sets up once
+  const long few = allocationsOpening(10);
+  const long many = allocationsOpening(10000);
+  EXPECT_GT(few, 0);
+  EXPECT_LT(many - few, 100) << few << " then " << many; // some two dozen doublings
+}
+
 TEST(AllocationFailure, ReadFailsAndTheSubtitleStaysNext) {
   TestContainerHost host;
   ContainerPtr container = makeContainer(&host);

@@ -1,6 +1,7 @@
 #include "FailingAllocator.h"
 
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 namespace {
@@ -34,6 +35,10 @@ bool disarm() {
   allocationsLeft = -1;
   return failed;
 }
+
+void startCounting() { failAfter(std::numeric_limits<long>::max()); }
+
+long counted() { return std::numeric_limits<long>::max() - allocationsLeft; }
 
 } // namespace AllocTest
 

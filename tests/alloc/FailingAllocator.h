@@ -12,5 +12,9 @@ namespace AllocTest {
 void failAfter(long count);
 /// Stops failing; returns whether the planned failure happened.
 bool disarm();
+/// Counts this thread's allocations from here on, failing none, until disarm.
+void startCounting();
+/// The allocations counted since startCounting.
+long counted();
 
 } // namespace AllocTest
