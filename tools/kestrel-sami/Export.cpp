@@ -134,6 +134,20 @@ Tool::Rendered Tool::render(const Samples& samples, OutputFile* out) const {
 /// it; what the tool says comes afterwards, in stream order: what
 /// reading found, then what was written. The first file that cannot be created, or
 /// written, stops the streams after it from being written.
+void Tool::ReadSamples::add(uint32_t start, uint32_t duration, std::string_view text) {
+  if (text.size() > left) {
+    const size_t size = std::max<size_t>(text.size(), size_t{1} << 20);
+    blocks.emplace_back(new char[size]); // not zeroed: every byte used is written first
+    free = blocks.back().get();
+    left = size;
+  }
+  if (!text.empty())
+    std::memcpy(free, text.data(), text.size());
+  entries.push_back({start, duration, free, text.size()});
+  free += text.size();
+  left -= text.size();
+}
+
 int Tool::exportEachStream(Session& session, const std::vector<const StreamDescription*>& streams) {
   std::vector<StreamCues> described;
   described.reserve(streams.size());
@@ -200,12 +214,10 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
       continue;
     }
     ReadSamples& samples = read[i];
-    session.readEach(
-        *streams[i], jobs[i].shortfall,
-        [&samples](uint32_t start, uint32_t duration, std::string_view text) {
-          samples.entries.push_back({start, duration, samples.text.size(), text.size()});
-          samples.text.append(text);
-        });
+    session.readEach(*streams[i], jobs[i].shortfall,
+                     [&samples](uint32_t start, uint32_t duration, std::string_view text) {
+                       samples.add(start, duration, text);
+                     });
     helpers.emplace_back(work, i, [&read, i](const Take& take) { read[i].each(take); });
   }
   for (auto& helper : helpers)

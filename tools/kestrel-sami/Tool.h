@@ -82,20 +82,25 @@ private:
   using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
   using Samples = std::function<void(const Take& take)>;
 
-  /// A stream's samples as read, their texts one after another in one block.
+  /// A stream's samples as read, their texts one after another.
   struct ReadSamples {
     struct Entry {
       uint32_t start;
       uint32_t duration;
-      size_t at;
+      const char* text; // in blocks
       size_t length;
     };
-    std::string text;
+    // The texts in blocks of a megabyte or more, filled in turn: a growing text would copy
+    // everything read so far, into fresh memory, each time it doubled.
+    std::vector<std::unique_ptr<char[]>> blocks;
+    char* free = nullptr;
+    size_t left = 0;
     std::vector<Entry> entries;
 
+    void add(uint32_t start, uint32_t duration, std::string_view text);
     void each(const Take& take) const {
       for (const Entry& entry : entries)
-        take(entry.start, entry.duration, std::string_view(text).substr(entry.at, entry.length));
+        take(entry.start, entry.duration, std::string_view(entry.text, entry.length));
     }
   };
 
