@@ -62,9 +62,10 @@ uint32_t SubtitleTexts::wrapping(std::string_view open, std::string_view close) 
     return kNoWrapping;
   if (lastWrapping_ != kNoWrapping && matches(wrappings_[lastWrapping_], open, close))
     return lastWrapping_;
+  const std::size_t hash = hashOf(open, close);
   if (!slots_.empty()) {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hashOf(open, close) & mask; slots_[i] != 0; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask; slots_[i] != 0; i = (i + 1) & mask) {
       if (matches(wrappings_[slots_[i] - 1], open, close))
         return lastWrapping_ = slots_[i] - 1;
     }
@@ -95,7 +96,7 @@ uint32_t SubtitleTexts::wrapping(std::string_view open, std::string_view close) 
   wrappings_.push_back(
       {bytes, static_cast<uint32_t>(open.size()), static_cast<uint32_t>(close.size())});
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hashOf(open, close) & mask;
+  std::size_t i = hash & mask;
   while (slots_[i] != 0)
     i = (i + 1) & mask;
   slots_[i] = index + 1;
