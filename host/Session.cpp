@@ -97,7 +97,7 @@ namespace {
 
 /// A sample's time and text handed to take, then the sample given back to the container's
 /// allocator (also when take throws).
-template <class Take> void hand(Kestrel::MediaChunk* chunk, const Take& take) {
+template <class Handler> void hand(Kestrel::MediaChunk* chunk, const Handler& take) {
   struct Release {
     Kestrel::MediaChunk* chunk;
     ~Release() { chunk->release(); }
@@ -122,8 +122,8 @@ uint32_t Session::lastEnd(const StreamDescription& stream) {
   return point;
 }
 
-template <class Take>
-Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, const Take& take) {
+template <class Handler>
+Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, const Handler& take) {
   Kestrel::MediaChunk* chunk = nullptr;
   const int32_t result = stream->readStream(&chunk);
   if (chunk == nullptr) {
@@ -143,30 +143,34 @@ Session::ReadResult Session::readOne(Kestrel::StreamInterface* stream, Cue& cue)
   });
 }
 
-void Session::readEach(
-    const StreamDescription& description, ReadShortfall& shortfall,
-    const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take) {
-  Kestrel::StreamInterface* stream = description.stream;
-  // A clock of this reading's own, so that streams can be read side by side.
-  ToolClock latest;
-  latest.now = kLatestClock;
-  stream->setClock(&latest);
-  stream->setRate(1000);
-  stream->seekStream(0, nullptr, 0);
-  struct ClockBack { // the session's clock again when the reading ends, however it ends
-    Kestrel::StreamInterface* stream;
-    Kestrel::MediaClock* clock;
-    ~ClockBack() { stream->setClock(clock); }
-  } clockBack{stream, &clock_};
-  for (;;) {
-    const ReadResult result = readOne(stream, take);
-    if (result == ReadResult::Delivered)
-      continue;
-    if (result == ReadResult::NotYet)
-      shortfall.unreachable = true;
-    else if (result == ReadResult::Failed)
-      shortfall.failed = true;
-    return;
+Session::Reading::Reading(Session& session, const StreamDescription& stream)
+    : stream_(stream.stream), sessionClock_(&session.clock_) {
+  latest_.now = kLatestClock;
+  stream_->setClock(&latest_);
+  stream_->setRate(1000);
+  stream_->seekStream(0, nullptr, 0);
+}
+
+Session::Reading::~Reading() { stream_->setClock(sessionClock_); }
+
+bool Session::Reading::next(const Take& take, ReadShortfall& shortfall) {
+  if (ended_)
+    return false;
+  const ReadResult result = readOne(stream_, take);
+  if (result == ReadResult::Delivered)
+    return true;
+  if (result == ReadResult::NotYet)
+    shortfall.unreachable = true;
+  else if (result == ReadResult::Failed)
+    shortfall.failed = true;
+  ended_ = true;
+  return false;
+}
+
+void Session::readEach(const StreamDescription& description, ReadShortfall& shortfall,
+                       const Take& take) {
+  Reading reading(*this, description);
+  while (reading.next(take, shortfall)) {
   }
 }
 

@@ -67,12 +67,32 @@ public:
   /// show. shortfall says why samples remain, if any do.
   std::vector<Cue> readAll(const StreamDescription& stream, ReadShortfall& shortfall);
 
+  using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
   /// The same samples handed to take one by one, while each is still the container's: the
   /// text is the sample's own bytes (not repaired), valid only during the call. Different
   /// streams may be read on different threads at once.
-  void readEach(
-      const StreamDescription& stream, ReadShortfall& shortfall,
-      const std::function<void(uint32_t start, uint32_t duration, std::string_view text)>& take);
+  void readEach(const StreamDescription& stream, ReadShortfall& shortfall, const Take& take);
+
+  /// One stream read as readEach reads it, a sample at a time, so that one thread can read
+  /// several streams in turns. The stream gets the session's clock back when the reading ends.
+  class Reading {
+  public:
+    Reading(Session& session, const StreamDescription& stream);
+    ~Reading();
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
+
+    /// Hands the next sample to take; false once there is none, shortfall saying why the
+    /// stream stopped short if it did.
+    bool next(const Take& take, ReadShortfall& shortfall);
+    [[nodiscard]] bool ended() const { return ended_; }
+
+  private:
+    Kestrel::StreamInterface* stream_;
+    Kestrel::MediaClock* sessionClock_;
+    ToolClock latest_; // a clock of this reading's own, so that streams can be read side by side
+    bool ended_ = false;
+  };
 
   /// Plays streams from a clock time at a rate (thousandths; negative plays backwards).
   /// Before each clock step, wait(clockTime) may pace the clock; deliver receives every
@@ -96,8 +116,8 @@ public:
   static ReadResult readOne(Kestrel::StreamInterface* stream, Cue& cue);
 
 private:
-  template <class Take>
-  static ReadResult readOne(Kestrel::StreamInterface* stream, const Take& take);
+  template <class Handler>
+  static ReadResult readOne(Kestrel::StreamInterface* stream, const Handler& take);
 
   ToolPluginHost pluginHost_;
   ToolContainerHost containerHost_;

@@ -1,5 +1,6 @@
 #include "ContainerRules.h"
 #include "PluginLibrary.h"
+#include "SampleChannel.h"
 #include "Session.h"
 
 #include <algorithm>
@@ -81,6 +82,40 @@ TEST_F(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
   }
   for (const std::string& stream : alone)
     EXPECT_EQ(std::count(stream.begin(), stream.end(), '\n'), 3000);
+}
+
+// A stream's samples cross from the reading thread to the rendering one whole and in order,
+// whatever their sizes (blocks end by bytes, by count, or hold one text larger than a
+// block); and a renderer that gives up never leaves the reader waiting for blocks.
+TEST_F(ToolConcurrency, ChannelHandsOverEverySampleAndNeverBlocksAGivenUpReader) {
+  constexpr uint32_t kSamples = 60000; // many more than the blocks in flight hold
+  const auto textOf = [](uint32_t i) {
+    return i == 777 ? std::string(3 * SampleChannel::kBlockBytes, 'x')
+                    : std::string(i % 7 == 0 ? 0 : i % 50, static_cast<char>('a' + i % 26));
+  };
+  for (const uint32_t giveUpAt : {kSamples, 5U}) {
+    SCOPED_TRACE(giveUpAt);
+    SampleChannel channel;
+    uint32_t taken = 0;
+    bool inOrder = true;
+    std::thread renderer([&] {
+      try {
+        channel.each([&](uint32_t start, uint32_t duration, std::string_view text) {
+          if (taken == giveUpAt)
+            throw std::runtime_error("the renderer gives up");
+          inOrder = inOrder && start == taken && duration == 2 * taken && text == textOf(taken);
+          ++taken;
+        });
+      } catch (const std::runtime_error&) {
+      }
+    });
+    for (uint32_t i = 0; i < kSamples; ++i)
+      channel.add(i, 2 * i, textOf(i));
+    channel.close();
+    renderer.join();
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(taken, giveUpAt);
+  }
 }
 
 // A reading that stops with an exception part way gives every sample back (the sanitizer's

@@ -1,3 +1,4 @@
+#include "SampleChannel.h"
 #include "Tool.h"
 
 #include <algorithm>
@@ -115,7 +116,7 @@ Tool::Rendered Tool::render(const Samples& samples, OutputFile* out) const {
     return output;
   }
   // Written out a piece at a time, the output's pages are touched once and used again.
-  constexpr size_t kPiece = size_t{1} << 20;
+  constexpr size_t kPiece = size_t{64} << 10;
   output.body.reserve(out != nullptr ? 2 * kPiece : outputEstimate());
   SrtWriter writer(output.body);
   samples([&](uint32_t start, uint32_t duration, std::string_view text) {
@@ -126,26 +127,6 @@ Tool::Rendered Tool::render(const Samples& samples, OutputFile* out) const {
     }
   });
   return output;
-}
-
-/// SubRip or WebVTT of several streams into OUT: a file per stream named after it, or every
-/// stream in order into OUT itself when it is a device or a pipe. The streams are read one
-/// after another and rendered side by side, each file written by the thread that rendered
-/// it; what the tool says comes afterwards, in stream order: what
-/// reading found, then what was written. The first file that cannot be created, or
-/// written, stops the streams after it from being written.
-void Tool::ReadSamples::add(uint32_t start, uint32_t duration, std::string_view text) {
-  if (text.size() > left) {
-    const size_t size = std::max<size_t>(text.size(), size_t{1} << 20);
-    blocks.emplace_back(new char[size]); // not zeroed: every byte used is written first
-    free = blocks.back().get();
-    left = size;
-  }
-  if (!text.empty())
-    std::memcpy(free, text.data(), text.size());
-  entries.push_back({start, duration, free, text.size()});
-  free += text.size();
-  left -= text.size();
 }
 
 int Tool::exportEachStream(Session& session, const std::vector<const StreamDescription*>& streams) {
@@ -175,10 +156,6 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
     }
   }
 
-  // The container is read on this thread, one stream after another; each stream read is
-  // rendered and written on a thread of its own while the next is read, as many at a time
-  // as there are processors.
-  std::vector<ReadSamples> read(jobs.size());
   const auto work = [&](size_t i, const Samples& samples) {
     Job& job = jobs[i];
     try {
@@ -186,7 +163,6 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
       if (file != nullptr)
         file->empty();
       job.output = render(samples, file);
-      read[i] = {};
       if (file == nullptr)
         return;
       file->write(job.output.head);
@@ -198,31 +174,50 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
       job.failure = std::current_exception();
     }
   };
-  const size_t threads =
-      std::min<size_t>(jobs.size(), std::max(1U, std::thread::hardware_concurrency()));
-  std::vector<std::thread> helpers;
-  struct Join { // however reading ends, the helpers have finished first
-    std::vector<std::thread>& helpers;
-    ~Join() {
-      for (auto& helper : helpers)
-        helper.join();
+  // The container is read on this thread, in groups of as many streams as there are
+  // processors, each stream rendered and written by a thread of its own as it comes: the
+  // streams of a group are read in turns, about a block of text of each at a time.
+  const size_t threads = std::max(1U, std::thread::hardware_concurrency());
+  for (size_t first = 0; first < jobs.size(); first += threads) {
+    const size_t count = std::min(jobs.size() - first, threads);
+    std::vector<SampleChannel> channels(count);
+    std::vector<std::thread> helpers;
+    struct Join { // however reading ends, the helpers have finished first
+      std::vector<std::thread>& helpers;
+      ~Join() {
+        for (auto& helper : helpers)
+          helper.join();
+      }
+    } join{helpers};
+    struct Close { // and what was read has been sent to them
+      std::vector<SampleChannel>& channels;
+      ~Close() {
+        for (auto& channel : channels)
+          channel.close();
+      }
+    } close{channels};
+    for (size_t k = 0; k < count; ++k)
+      helpers.emplace_back(work, first + k,
+                           [&channels, k](const Take& take) { channels[k].each(take); });
+    std::vector<std::unique_ptr<Session::Reading>> readings;
+    for (size_t k = 0; k < count; ++k)
+      readings.push_back(std::make_unique<Session::Reading>(session, *streams[first + k]));
+    for (bool more = true; more;) {
+      more = false;
+      for (size_t k = 0; k < count; ++k) {
+        Session::Reading& reading = *readings[k];
+        bool sent = false;
+        const Take send = [&](uint32_t start, uint32_t duration, std::string_view text) {
+          sent = channels[k].add(start, duration, text);
+        };
+        while (!sent && reading.next(send, jobs[first + k].shortfall)) {
+        }
+        if (reading.ended())
+          channels[k].close();
+        more = more || !reading.ended();
+      }
     }
-  } join{helpers};
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    if (helpers.size() + 1 >= threads) { // no processor to spare: rendered as it is read
-      work(i, [&](const Take& take) { session.readEach(*streams[i], jobs[i].shortfall, take); });
-      continue;
-    }
-    ReadSamples& samples = read[i];
-    session.readEach(*streams[i], jobs[i].shortfall,
-                     [&samples](uint32_t start, uint32_t duration, std::string_view text) {
-                       samples.add(start, duration, text);
-                     });
-    helpers.emplace_back(work, i, [&read, i](const Take& take) { read[i].each(take); });
   }
-  for (auto& helper : helpers)
-    helper.join();
-  helpers.clear();
   for (const Job& job : jobs)
     if (job.failure)
       std::rethrow_exception(job.failure);

@@ -82,39 +82,17 @@ private:
   using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
   using Samples = std::function<void(const Take& take)>;
 
-  /// A stream's samples as read, their texts one after another.
-  struct ReadSamples {
-    struct Entry {
-      uint32_t start;
-      uint32_t duration;
-      const char* text; // in blocks
-      size_t length;
-    };
-    // The texts in blocks of a megabyte or more, filled in turn: a growing text would copy
-    // everything read so far, into fresh memory, each time it doubled.
-    std::vector<std::unique_ptr<char[]>> blocks;
-    char* free = nullptr;
-    size_t left = 0;
-    std::vector<Entry> entries;
-
-    void add(uint32_t start, uint32_t duration, std::string_view text);
-    void each(const Take& take) const {
-      for (const Entry& entry : entries)
-        take(entry.start, entry.duration, std::string_view(entry.text, entry.length));
-    }
-  };
-
   /// One stream's SubRip or WebVTT, each cue rendered straight from the container's buffer.
   /// With out, SubRip goes there in pieces as it is made and what is returned is the rest;
   /// WebVTT is returned whole (its header names the colours its cues use).
   Rendered render(const Samples& samples, OutputFile* out) const;
 
   /// SubRip or WebVTT of several streams into OUT: a file per stream named after it, or every
-  /// stream in order into OUT itself when it is a device or a pipe. The streams are read one
-  /// after another and rendered side by side, each file written by the thread that rendered
-  /// it; what the tool says comes afterwards, in stream order: what reading found, then what
-  /// was written. The first file that cannot be created, or written, stops the streams after
-  /// it from being written.
+  /// stream in order into OUT itself when it is a device or a pipe. The streams are read in
+  /// turns on this thread and rendered side by side, each file written by the thread that
+  /// rendered it; what the tool says comes afterwards, in stream order: what reading found,
+  /// then what was written. The first file that cannot be created, or written, stops the streams
+  /// after it from being written.
   int exportEachStream(Session& session, const std::vector<const StreamDescription*>& streams);
 
   /// Room for one stream's output: a stream's cues take no more than the document's bytes
