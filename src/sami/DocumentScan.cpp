@@ -33,28 +33,41 @@ DocumentScan::DocumentScan(std::size_t expectedText)
 
 DocumentScan::~DocumentScan() = default;
 
-std::vector<DocumentScan::Track> DocumentScan::tracks() {
+void DocumentScan::eachTrack(const std::function<void(const Track&)>& take) {
   std::sort(tracksWithSubtitles_.begin(), tracksWithSubtitles_.end(),
             [](const TrackWithSubtitles& a, const TrackWithSubtitles& b) {
               if (a.leadingBytes != b.leadingBytes)
                 return a.leadingBytes < b.leadingBytes;
               return a.info->key < b.info->key;
             });
+  for (std::size_t i = 0; i < tracksWithSubtitles_.size(); ++i) {
+    // A document of many classes has tens of thousands of tracks, each record in its own
+    // place in memory: the ones a few tracks ahead are fetched while this one is taken.
+    if (i + 8 < tracksWithSubtitles_.size())
+      __builtin_prefetch(tracksWithSubtitles_[i + 8].info);
+    if (i + 4 < tracksWithSubtitles_.size() && !tracksWithSubtitles_[i + 4].info->track.empty())
+      __builtin_prefetch(tracksWithSubtitles_[i + 4].info->track.data());
+    KeyInfo* info = tracksWithSubtitles_[i].info;
+    const KeyInfo::Description* rule = info->rule;
+    take({info->key, rule != nullptr ? rule->name : std::nullopt,
+          rule != nullptr ? rule->lang : std::nullopt, &info->track, info->byStart});
+  }
+}
+
+std::vector<DocumentScan::Track> DocumentScan::tracks() {
   std::vector<Track> out;
   out.reserve(tracksWithSubtitles_.size());
-  for (const TrackWithSubtitles& filed : tracksWithSubtitles_) {
-    KeyInfo* info = filed.info;
-    const KeyInfo::Description* rule = info->rule;
-    out.push_back({info->key, rule != nullptr ? rule->name : std::nullopt,
-                   rule != nullptr ? rule->lang : std::nullopt, &info->track, info->byStart});
-  }
+  eachTrack([&out](const Track& track) { out.push_back(track); });
   return out;
 }
 
 void DocumentScan::scan(char* text) {
   char* p = text;
   char* const end = text + std::strlen(text);
+  begin_ = text;
+  end_ = end;
   while (p < end && !exhausted_) {
+    position_ = p;
     if (*p == '<' && !isInlineHere(inlineMarkupAt(p, end), 0, fontElementOpen())) {
       char* const item = p + 1;
       if (item == end)
@@ -629,11 +642,32 @@ void DocumentScan::file(Pending& pending) {
   }
   if (!track.byStart)
     startIndex_[&track].emplace(pending.start, list.size());
-  if (list.capacity() == 0)
-    list.reserve(4); // most tracks of a document of many classes hold a few subtitles
+  if (list.size() == list.capacity())
+    list.reserve(roomFor(list));
   list.push_back({texts_->store(text, pending.wrapping), pending.start,
                   static_cast<uint32_t>(kDefaultDuration)});
   giveBack(pending);
+}
+
+std::size_t DocumentScan::roomFor(const Entries& list) const {
+  const std::size_t size = list.size();
+  if (size < 4)
+    return 4; // most tracks of a document of many classes hold a few subtitles
+  // A track that has come this far tends to keep its pace: room for that pace to the end of
+  // the document (and an eighth more) spares copying the entries again and again as they
+  // double. An estimate that falls short doubles; one that overshoots (by at most 16 times
+  // what the track holds) costs address space, never memory: pages nothing is written to
+  // are never touched.
+  constexpr std::size_t kPaced = 1024;
+  constexpr std::size_t kMostGrowth = 16;
+  const std::size_t doubled = 2 * size;
+  const auto done = static_cast<double>(position_ - begin_);
+  if (size < kPaced || done <= 0 || size > SIZE_MAX / kMostGrowth)
+    return doubled;
+  const double paced =
+      1.125 * static_cast<double>(size) * static_cast<double>(end_ - begin_) / done;
+  const double most = static_cast<double>(kMostGrowth * size);
+  return std::max(doubled, static_cast<std::size_t>(std::min(paced, most)));
 }
 
 DocumentScan::Pending& DocumentScan::addPending(KeyInfo& track, uint64_t paragraph,
@@ -653,7 +687,13 @@ DocumentScan::Pending& DocumentScan::addPending(KeyInfo& track, uint64_t paragra
 void DocumentScan::giveBack(Pending& pending) {
   if (!pending.bytes)
     return;
-  spare_.push_back({std::move(pending.bytes), pending.capacity});
+  // The tracks of a document of many classes file their subtitles all at once at its end:
+  // a few spares serve what comes next, the rest go.
+  constexpr std::size_t kMostSpares = 64;
+  if (spare_.size() >= kMostSpares)
+    pending.bytes.reset();
+  else
+    spare_.push_back({std::move(pending.bytes), pending.capacity});
   pending.capacity = 0;
   pending.size = 0;
 }

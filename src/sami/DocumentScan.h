@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -64,6 +65,10 @@ public:
 
   /// The tracks by the bytes of their keys; valid until the scan goes.
   [[nodiscard]] std::vector<Track> tracks();
+  /// The same tracks handed to take one by one, without a list of them all.
+  void eachTrack(const std::function<void(const Track&)>& take);
+  /// How many tracks eachTrack hands on.
+  [[nodiscard]] std::size_t trackCount() const { return tracksWithSubtitles_.size(); }
   /// Where the texts of every track's entries lie; it may outlive the scan.
   [[nodiscard]] const std::shared_ptr<SubtitleTexts>& texts() const { return texts_; }
 
@@ -186,7 +191,9 @@ private:
   std::vector<KeyInfo*> ruledTracksWithSubtitles_;
   std::vector<Contribution> contributions_; // scratch for one subtitle's markup
 
-  std::vector<Pending> pending_; // by KeyInfo::pendingSlot
+  // By KeyInfo::pendingSlot. A document of many classes holds one per track for most of the
+  // scan: a deque grows without copying them all again and again.
+  std::deque<Pending> pending_;
   // Buffers of subtitles filed, for the next ones: a few per open, not one per subtitle.
   struct Spare {
     std::unique_ptr<char[]> bytes;
@@ -206,6 +213,13 @@ private:
   std::string closing_;      // scratch: what closes them after the piece
   std::vector<std::size_t> depths_; // scratch for markupAround
   std::vector<std::size_t> bounds_;
+
+  // The document being scanned, and how far the scan has come: a track's entries grow at
+  // the pace the track has kept so far.
+  const char* begin_ = nullptr;
+  const char* end_ = nullptr;
+  const char* position_ = nullptr;
+  [[nodiscard]] std::size_t roomFor(const Entries& list) const;
 
   uint64_t paragraph_ = 0;       // counts opening SYNC and P elements
   bool blankSincePiece_ = false; // blanks in the document since the last piece filed

@@ -60,50 +60,59 @@ int32_t SAMIContainer::openLocked(SourceDescriptor* source) {
   if (!ParserUtilities::readTextFile(path, containerHost, &text, -1) || text.isEmpty())
     return kResultFailure;
 
-  // Subtitles of real documents hold about as many bytes as the document, their style
-  // markup included, so the store's first block is the document's length; sixteen times as
-  // many (and 16 MiB for small files) only a document built to blow up reaches. It fails
-  // like an unreadable file: the store stays as it was.
-  const std::size_t length = text.length > 0 ? static_cast<std::size_t>(text.length) : 0;
-  DocumentScan scan(length);
-  scan.limitText(16 * length + (std::size_t{16} << 20));
-  scan.scan(text.data);
-  if (scan.exhausted())
-    return kResultFailure;
-  text.release(); // the subtitles are in the store; the document is not needed any more
+  // What each track's stream is made of is taken from the scan before the scan goes, and
+  // the streams are made after: they then take the memory of the scan's tables (in a
+  // document of many classes, tens of thousands of key records) rather than fresh memory.
+  struct Made {
+    EntryList entries;
+    BufferString name;
+    BufferString language;
+    BufferString region;
+    bool byStart;
+  };
+  std::vector<Made> made;
+  {
+    // Subtitles of real documents hold about as many bytes as the document, their style
+    // markup included, so the store's first block is the document's length; sixteen times as
+    // many (and 16 MiB for small files) only a document built to blow up reaches. It fails
+    // like an unreadable file: the store stays as it was.
+    const std::size_t length = text.length > 0 ? static_cast<std::size_t>(text.length) : 0;
+    DocumentScan scan(length);
+    scan.limitText(16 * length + (std::size_t{16} << 20));
+    scan.scan(text.data);
+    if (scan.exhausted())
+      return kResultFailure;
+    text.release(); // the subtitles are in the store; the document is not needed any more
 
-  // A track without a rule of its own is named after the file.
-  const std::size_t slash = location.rfind('/');
-  const std::string_view fileName =
-      slash == std::string_view::npos ? std::string_view() : location.substr(slash + 1);
-  const BufferString defaultName(fileName.data(), static_cast<int32_t>(fileName.size()));
+    // A track without a rule of its own is named after the file.
+    const std::size_t slash = location.rfind('/');
+    const std::string_view fileName =
+        slash == std::string_view::npos ? std::string_view() : location.substr(slash + 1);
+    const BufferString defaultName(fileName.data(), static_cast<int32_t>(fileName.size()));
 
-  const std::vector<DocumentScan::Track> tracks = scan.tracks();
-  for (std::size_t i = 0; i < tracks.size(); ++i) {
-    // A document of many classes has tens of thousands of tracks, each list in its own
-    // place in memory: the lists a few tracks ahead are fetched while this one is stored.
-    if (i + 8 < tracks.size())
-      __builtin_prefetch(tracks[i + 8].entries);
-    if (i + 4 < tracks.size() && !tracks[i + 4].entries->empty())
-      __builtin_prefetch(tracks[i + 4].entries->data());
-    const DocumentScan::Track& track = tracks[i];
-    if (track.entries->empty())
-      continue;
-    std::string_view language;
-    std::string_view region;
-    if (track.lang) {
-      // "en-US": language "en", region "US"; the value is taken as the sheet wrote it.
-      const std::string_view tag = *track.lang;
-      const std::size_t dash = tag.find('-');
-      language = tag.substr(0, dash);
-      if (dash != std::string_view::npos)
-        region = tag.substr(dash + 1);
-    }
-    // The container takes the entries; every track of this open shares the texts.
-    EntryList entries{std::move(*track.entries), scan.texts()};
-    (void)createStream(entries, track.name ? bytesOf(*track.name) : defaultName, bytesOf(language),
-                       bytesOf(region), track.byStart);
+    made.reserve(scan.trackCount());
+    scan.eachTrack([&](const DocumentScan::Track& track) {
+      if (track.entries->empty())
+        return;
+      std::string_view language;
+      std::string_view region;
+      if (track.lang) {
+        // "en-US": language "en", region "US"; the value is taken as the sheet wrote it.
+        const std::string_view tag = *track.lang;
+        const std::size_t dash = tag.find('-');
+        language = tag.substr(0, dash);
+        if (dash != std::string_view::npos)
+          region = tag.substr(dash + 1);
+      }
+      // The container takes the entries; every track of this open shares the texts.
+      made.push_back({EntryList{std::move(*track.entries), scan.texts()},
+                      track.name ? bytesOf(*track.name) : defaultName, bytesOf(language),
+                      bytesOf(region), track.byStart});
+    });
   }
+  for (Made& track : made)
+    (void)createStream(track.entries, std::move(track.name), std::move(track.language),
+                       std::move(track.region), track.byStart);
   return kResultOk;
 }
 
