@@ -65,9 +65,9 @@ void SampleChannel::each(const Take& take) {
       block = std::move(sent_.front());
       sent_.erase(sent_.begin());
     }
+    const std::string_view texts = block->texts;
     for (const Sample& sample : block->samples)
-      take(sample.start, sample.duration,
-           std::string_view(block->texts).substr(sample.offset, sample.length));
+      take(sample.start, sample.duration, texts.substr(sample.offset, sample.length));
     block->samples.clear();
     block->texts.clear();
     const std::lock_guard<std::mutex> hold(mutex_);
