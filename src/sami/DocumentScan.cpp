@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace Kestrel {
 namespace {
@@ -642,8 +643,18 @@ void DocumentScan::file(Pending& pending) {
   }
   if (!track.byStart)
     startIndex_[&track].emplace(pending.start, list.size());
-  if (list.size() == list.capacity())
-    list.reserve(roomFor(list));
+  if (list.size() == list.capacity()) {
+    const std::size_t room = roomFor(list);
+    try {
+      list.reserve(room);
+    } catch (const std::bad_alloc&) {
+      // Room at the track's pace may be more than a small address space has in one piece;
+      // doubling asks for less (and fails the open as before if even that can't be had).
+      if (room <= 2 * list.size())
+        throw;
+      list.reserve(2 * list.size());
+    }
+  }
   list.push_back({texts_->store(text, pending.wrapping), pending.start,
                   static_cast<uint32_t>(kDefaultDuration)});
   giveBack(pending);
