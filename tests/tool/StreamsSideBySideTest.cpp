@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -80,6 +81,24 @@ TEST_F(ToolConcurrency, StreamsReadSideBySideGiveWhatEachGivesAlone) {
       reader.join();
     EXPECT_EQ(together, alone);
   }
+  // One thread reading them in turns, a sample of each at a time, as the export does.
+  std::vector<std::string> inTurns(streams.size());
+  {
+    std::vector<std::unique_ptr<Session::Reading>> readings;
+    for (const StreamDescription& stream : streams)
+      readings.push_back(std::make_unique<Session::Reading>(session, stream));
+    ReadShortfall shortfall;
+    for (bool more = true; more;) {
+      more = false;
+      for (size_t i = 0; i < streams.size(); ++i)
+        more = readings[i]->next(
+                   [&](uint32_t s, uint32_t d, std::string_view m) { inTurns[i] += text(s, d, m); },
+                   shortfall) ||
+               more;
+    }
+    EXPECT_FALSE(shortfall.unreachable || shortfall.failed);
+  }
+  EXPECT_EQ(inTurns, alone);
   for (const std::string& stream : alone)
     EXPECT_EQ(std::count(stream.begin(), stream.end(), '\n'), 3000);
 }
