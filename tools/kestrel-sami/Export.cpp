@@ -2,6 +2,7 @@
 #include "Tool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -175,12 +176,14 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
     }
   };
   // The container is read on this thread, in groups of as many streams as there are
-  // processors, each stream rendered and written by a thread of its own as it comes: the
-  // streams of a group are read in turns, about a block of text of each at a time.
-  const size_t threads = std::max(1U, std::thread::hardware_concurrency());
-  for (size_t first = 0; first < jobs.size(); first += threads) {
-    const size_t count = std::min(jobs.size() - first, threads);
-    std::vector<SampleChannel> channels(count);
+  // processors: the streams of a group are read in turns, about a block of text of each at a
+  // time. A thread per processor renders and writes its share of the streams (every so
+  // many-th) as their samples come.
+  const size_t threads =
+      std::min<size_t>(jobs.size(), std::max(1U, std::thread::hardware_concurrency()));
+  std::vector<SampleChannel> channels(jobs.size());
+  {
+    std::atomic<bool> stopped{false}; // reading stopped short: streams not begun are left
     std::vector<std::thread> helpers;
     struct Join { // however reading ends, the helpers have finished first
       std::vector<std::thread>& helpers;
@@ -189,32 +192,42 @@ int Tool::exportEachStream(Session& session, const std::vector<const StreamDescr
           helper.join();
       }
     } join{helpers};
-    struct Close { // and what was read has been sent to them
+    struct Close { // and no helper waits for a stream that will not be read
       std::vector<SampleChannel>& channels;
+      std::atomic<bool>& stopped;
+      int unwinding = std::uncaught_exceptions();
       ~Close() {
+        if (std::uncaught_exceptions() > unwinding)
+          stopped = true;
         for (auto& channel : channels)
           channel.close();
       }
-    } close{channels};
-    for (size_t k = 0; k < count; ++k)
-      helpers.emplace_back(work, first + k,
-                           [&channels, k](const Take& take) { channels[k].each(take); });
-    std::vector<std::unique_ptr<Session::Reading>> readings;
-    for (size_t k = 0; k < count; ++k)
-      readings.push_back(std::make_unique<Session::Reading>(session, *streams[first + k]));
-    for (bool more = true; more;) {
-      more = false;
-      for (size_t k = 0; k < count; ++k) {
-        Session::Reading& reading = *readings[k];
-        bool sent = false;
-        const Take send = [&](uint32_t start, uint32_t duration, std::string_view text) {
-          sent = channels[k].add(start, duration, text);
-        };
-        while (!sent && reading.next(send, jobs[first + k].shortfall)) {
+    } close{channels, stopped};
+    for (size_t k = 0; k < threads; ++k)
+      helpers.emplace_back([&, k] {
+        for (size_t i = k; i < jobs.size() && !stopped; i += threads)
+          work(i, [&channels, i](const Take& take) { channels[i].each(take); });
+      });
+    for (size_t first = 0; first < jobs.size(); first += threads) {
+      const size_t count = std::min(jobs.size() - first, threads);
+      std::vector<std::unique_ptr<Session::Reading>> readings;
+      for (size_t k = 0; k < count; ++k)
+        readings.push_back(std::make_unique<Session::Reading>(session, *streams[first + k]));
+      for (bool more = true; more;) {
+        more = false;
+        for (size_t k = 0; k < count; ++k) {
+          SampleChannel& channel = channels[first + k];
+          Session::Reading& reading = *readings[k];
+          bool sent = false;
+          const Take send = [&](uint32_t start, uint32_t duration, std::string_view text) {
+            sent = channel.add(start, duration, text);
+          };
+          while (!sent && reading.next(send, jobs[first + k].shortfall)) {
+          }
+          if (reading.ended())
+            channel.close();
+          more = more || !reading.ended();
         }
-        if (reading.ended())
-          channels[k].close();
-        more = more || !reading.ended();
       }
     }
   }

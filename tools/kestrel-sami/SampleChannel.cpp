@@ -52,6 +52,7 @@ void SampleChannel::each(const Take& take) {
       const std::lock_guard<std::mutex> hold(channel.mutex_);
       channel.abandoned_ = true;
       channel.sent_.clear();
+      channel.spare_.clear(); // a file of many streams has a channel for each
       channel.changed_.notify_all();
     }
   } abandon{*this};
