@@ -1,8 +1,9 @@
 #pragma once
 
+#include "Session.h"
+
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,7 +18,7 @@ namespace KestrelTool {
 /// those few blocks ahead.
 class SampleChannel {
 public:
-  using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
+  using Take = Session::Take;
 
   /// Bytes of text, or samples, after which a block is sent.
   static constexpr size_t kBlockBytes = size_t{64} << 10;

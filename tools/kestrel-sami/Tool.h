@@ -79,7 +79,7 @@ private:
   static StreamCues describe(const Session& session, const StreamDescription& stream);
 
   /// Hands each sample of a stream to a callback, in order.
-  using Take = std::function<void(uint32_t start, uint32_t duration, std::string_view text)>;
+  using Take = Session::Take;
   using Samples = std::function<void(const Take& take)>;
 
   /// One stream's SubRip or WebVTT, each cue rendered straight from the container's buffer.
